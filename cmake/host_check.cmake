@@ -1,0 +1,24 @@
+# The portable code (text routines, sign-in page reading and cutting,
+# version description, package table, path text, error text helpers)
+# built for the build machine under AddressSanitizer and UBSan.
+set(HOST_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(PORTABLE_SOURCES
+  src/download/text_search.cpp
+  src/download/signin_page.cpp
+  src/inspect/windows_version.cpp
+  src/inspect/package_plan.cpp
+  src/install/paths.cpp
+  src/install/installer_launch.cpp
+  tests/host/host_standin.cpp
+)
+add_library(patcher_portable STATIC ${PORTABLE_SOURCES})
+target_include_directories(patcher_portable PUBLIC ${CMAKE_BINARY_DIR}/generated src tests/host)
+target_compile_options(patcher_portable PRIVATE ${PATCHER_CODE_FLAGS})
+target_compile_options(patcher_portable PUBLIC ${HOST_SANITIZE} -g)
+target_link_options(patcher_portable PUBLIC ${HOST_SANITIZE})
+
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_subdirectory(tests/host)
+if(PATCHER_FUZZ)
+  add_subdirectory(tests/fuzz)
+endif()

@@ -1,0 +1,40 @@
+# The Win32 program, its library of modules, and the tests that run it
+# under Wine.
+set(PATCHER_SOURCES
+  src/download/text_search.cpp
+  src/download/signin_page.cpp
+  src/download/download_engine.cpp
+  src/inspect/windows_version.cpp
+  src/inspect/registry_probes.cpp
+  src/inspect/package_plan.cpp
+  src/install/paths.cpp
+  src/install/installer_launch.cpp
+  src/install/file_removal.cpp
+  src/run/status_window.cpp
+  src/run/patch_run.cpp
+)
+add_library(patcher_core STATIC ${PATCHER_SOURCES})
+target_include_directories(patcher_core PUBLIC ${CMAKE_BINARY_DIR}/generated src)
+target_compile_options(patcher_core PRIVATE ${PATCHER_CODE_FLAGS})
+# Windows 95 / NT 4.0 headers: nothing newer may creep into the program.
+target_compile_definitions(patcher_core PUBLIC WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
+  _WIN32_IE=0x0400 __USE_MINGW_ANSI_STDIO=0)
+target_link_libraries(patcher_core PUBLIC wininet advapi32 user32 kernel32)
+
+# Only the platform's own DLLs: the GCC runtimes are linked in statically.
+set(PATCHER_LINK_FLAGS -static -static-libgcc -static-libstdc++
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
+  -Wl,--no-insert-timestamp)
+
+configure_file(src/run/version.rc.in ${CMAKE_BINARY_DIR}/generated/version.rc @ONLY)
+add_executable(KB835732Patcher WIN32 src/run/main.cpp ${CMAKE_BINARY_DIR}/generated/version.rc)
+target_compile_options(KB835732Patcher PRIVATE ${PATCHER_CODE_FLAGS})
+target_link_libraries(KB835732Patcher PRIVATE patcher_core)
+target_link_options(KB835732Patcher PRIVATE ${PATCHER_LINK_FLAGS} -s)
+
+option(PATCHER_TESTS "Build the tests that run under Wine" ON)
+if(PATCHER_TESTS)
+  add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_subdirectory(tests/wine)
+endif()

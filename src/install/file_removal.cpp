@@ -1,0 +1,91 @@
+#include "file_removal.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "../common/fixed_text.h"
+#include "../common/platform.h"
+#include "../inspect/windows_version.h"
+#include "installer_launch.h"
+#include "paths.h"
+
+namespace {
+
+// True when the file is non-empty and its last byte is not a line feed, so
+// that an appended line would join the last one.
+bool EndsWithoutLineBreak(const char* path)
+{
+    FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    bool open = false;
+    if (std::fseek(file, -1, SEEK_END) == 0)
+        open = std::fgetc(file) != '\n';
+    std::fclose(file);
+    return open;
+}
+
+bool ScheduleWithWininit(const char* packagePath, char (&errorText)[kRemovalErrorArea])
+{
+    char wininit[kMaxPathArea];
+    GetWindowsDirectoryPath(wininit);
+    EnsureTrailingBackslash(wininit);
+    bool pathFits = AppendText(wininit, "WININIT.INI");
+
+    if (!pathFits || !FileExists(wininit)) {
+        FILE* created = pathFits ? std::fopen(wininit, "w") : nullptr;
+        if (!created) {
+            JoinText(errorText, {"Unable to write to file: ", wininit, " to WININT.INI"});
+            return false;
+        }
+        std::fputs("[rename]\n", created);
+        std::fclose(created);
+    }
+
+    bool needsBreak = EndsWithoutLineBreak(wininit);
+    FILE* file = std::fopen(wininit, "a");
+    char shortPath[kMaxPathArea];
+    DWORD n = GetShortPathNameA(packagePath, shortPath, sizeof shortPath);
+    const char* name = (n == 0 || n >= sizeof shortPath) ? packagePath : shortPath;
+    char line[kMaxPathArea];
+    if (!file || !JoinText(line, {"NUL=", name, "\n"})) {
+        if (file)
+            std::fclose(file);
+        JoinText(errorText, {"Unable to write to file: ", wininit, " to WININIT.INI"});
+        return false;
+    }
+    if (needsBreak)
+        std::fputs("\n", file);
+    std::fputs(line, file);
+    std::fclose(file);
+    return true;
+}
+
+} // namespace
+
+bool RemoveDownloadedFile(const char* packagePath, char (&errorText)[kRemovalErrorArea],
+                          bool& deferred)
+{
+    SetFileAttributesA(packagePath, FILE_ATTRIBUTE_NORMAL);
+    deferred = false;
+    errorText[0] = '\0';
+    if (DeleteFileA(packagePath))
+        return true;
+
+    OSVERSIONINFOA record = GetOsVersionInfo();
+    if (record.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        if (MoveFileExA(packagePath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            deferred = true;
+            return true;
+        }
+        char systemText[kSystemTextArea];
+        FormatLastError(systemText);
+        CopyText(errorText, systemText);
+        return false;
+    }
+
+    if (!ScheduleWithWininit(packagePath, errorText))
+        return false;
+    deferred = true;
+    return true;
+}

@@ -1,0 +1,84 @@
+#include "installer_launch.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "../common/fixed_text.h"
+#include "../common/platform.h"
+
+void StripControlChars(char* text)
+{
+    size_t n = std::strlen(text);
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c > 0x7E)
+            text[i] = '\0';
+    }
+}
+
+void IntToDecimalText(int value, char* text)
+{
+    char local[20];
+    _itoa(value, local, 10);
+    std::memcpy(text, local, std::strlen(local) + 1);
+}
+
+#ifdef _WIN32
+void FormatLastError(char (&text)[kSystemTextArea])
+{
+    text[0] = '\0';
+    char* systemText = nullptr;
+    DWORD code = GetLastError();
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                      FORMAT_MESSAGE_FROM_SYSTEM,
+                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                  reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
+    if (length > 0 && systemText) {
+        CopyTextCut(text, sizeof text, systemText, length);
+        StripControlChars(text);
+    } else {
+        IntToDecimalText(static_cast<int>(code), text);
+    }
+    LocalFree(systemText);
+}
+
+bool LaunchInstaller(const char* commandLine, bool wait, char (&errorText)[kLaunchErrorArea])
+{
+    errorText[0] = '\0';
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+
+    // CreateProcessA may write into its command line, so it gets a copy.
+    char command[1024];
+    BOOL started = FALSE;
+    if (CopyText(command, commandLine))
+        started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process);
+    else
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+
+    if (started) {
+        if (wait)
+            WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        return true;
+    }
+
+    char systemText[kSystemTextArea];
+    FormatLastError(systemText);
+    // Longer command lines than the patch run ever passes are cut here.
+    CopyText(errorText, "Unable to run the program: ");
+    if (!AppendText(errorText, commandLine))
+        CopyTextCut(errorText + std::strlen(errorText), sizeof errorText - std::strlen(errorText),
+                    commandLine, std::strlen(commandLine));
+    AppendText(errorText, " Error Message: ");
+    AppendText(errorText, systemText);
+    return false;
+}
+#endif

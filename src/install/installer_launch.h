@@ -1,0 +1,26 @@
+// Running the update package, and the system's text for a failure.
+#pragma once
+
+#include <cstddef>
+
+constexpr size_t kSystemTextArea = 1024;
+// "Unable to run the program: " + 259-character path + " Error Message: "
+// + 1023-character system text + terminator.
+constexpr size_t kLaunchErrorArea = 1326;
+
+// Every byte outside printable 7-bit ASCII becomes NUL; the length is taken
+// once, so the visible text ends at the first such byte.
+void StripControlChars(char* text);
+
+// Signed decimal, as _itoa writes it; `text` holds at least 12 bytes.
+void IntToDecimalText(int value, char* text);
+
+#ifdef _WIN32
+// The system's message for the calling thread's last error, cut to fit and
+// stripped; the decimal code when the system has no text for it.
+void FormatLastError(char (&text)[kSystemTextArea]);
+
+// Starts the package with its path as the whole command line; with `wait`
+// set, returns only when it has ended. On failure the error text explains.
+bool LaunchInstaller(const char* commandLine, bool wait, char (&errorText)[kLaunchErrorArea]);
+#endif

@@ -1,0 +1,78 @@
+#include "paths.h"
+
+#include <cstring>
+
+#include "../common/fixed_text.h"
+#include "../common/platform.h"
+#include "../download/text_search.h"
+
+void GetProgramDirectory(const char* programPath, char (&directory)[kMaxPathArea])
+{
+    bool quoted = ContainsTextNoCase(programPath, "\"") == 1;
+    directory[0] = '\0';
+    const char* lastBackslash = std::strrchr(programPath, '\\');
+    if (lastBackslash && lastBackslash > programPath)
+        CopyHead(programPath, directory, static_cast<int>(lastBackslash - programPath));
+    if (quoted) {
+        char copy[kMaxPathArea];
+        CopyText(copy, directory);
+        if (ContainsTextNoCase(copy, "\"") == 1)
+            CopyTail(copy, directory, static_cast<int>(std::strlen(copy)) - 1);
+    }
+}
+
+bool EnsureTrailingBackslashBounded(char* directory, size_t capacity)
+{
+    const char* last = std::strrchr(directory, '\\');
+    if (last && last[1] == '\0')
+        return true;
+    return AppendTextBounded(directory, capacity, "\\");
+}
+
+#ifdef _WIN32
+bool GetProgramPath(char (&programPath)[kMaxPathArea])
+{
+    programPath[0] = '\0';
+    char local[kMaxPathArea];
+    DWORD n = GetModuleFileNameA(nullptr, local, sizeof local);
+    // A result equal to the size means the path was cut short.
+    if (n == 0 || n >= sizeof local)
+        return false;
+    local[n] = '\0';
+    return CopyText(programPath, local);
+}
+
+bool GetWindowsDirectoryPath(char (&directory)[kMaxPathArea])
+{
+    directory[0] = '\0';
+    char local[kMaxPathArea];
+    UINT n = GetWindowsDirectoryA(local, sizeof local);
+    // A larger result is the size the directory would need.
+    if (n == 0 || n >= sizeof local)
+        return false;
+    return CopyText(directory, local);
+}
+
+bool FileExists(const char* pathOrPattern)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pathOrPattern, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    if (!std::strchr(pathOrPattern, '*')) {
+        found = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    } else {
+        for (int looked = 0; looked < 1000; ++looked) {
+            if (!FindNextFileA(search, &entry))
+                break;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                found = true;
+                break;
+            }
+        }
+    }
+    FindClose(search);
+    return found;
+}
+#endif

@@ -1,0 +1,120 @@
+#include "patch_run.h"
+
+#include <cstdio>
+#include <fcntl.h>
+
+#include "../common/fixed_text.h"
+#include "../download/download_engine.h"
+#include "../inspect/package_plan.h"
+#include "../inspect/registry_probes.h"
+#include "../inspect/windows_version.h"
+#include "../install/file_removal.h"
+#include "../install/installer_launch.h"
+#include "../install/paths.h"
+#include "site_settings.h"
+#include "status_window.h"
+
+namespace {
+
+const char kProgramName[] = "KB835732 Patcher";
+const UINT kErrorStyle = MB_TOPMOST | MB_ICONERROR;                 // 0x40010
+const UINT kAskStyle = MB_TOPMOST | MB_ICONQUESTION | MB_OKCANCEL; // 0x40021
+const UINT kInstalledStyle = MB_TOPMOST | MB_DEFBUTTON2 | MB_ICONQUESTION; // 0x40120
+const unsigned long kSmallestPackage = 100000; // a package is longer than this
+
+const char kInstalledText[] =
+    "The Windows update for the ASN.1 vulnerability (KB835732) has already been installed on "
+    "this computer.  Your computer is protected.";
+const char kConfirmText[] =
+    "This program will install the Windows update for the ASN.1 vulnerability (KB835732). "
+    "Please click OK to install. If you click Cancel this program will quit and your PC will "
+    "remain unprotected.";
+const char kNotRequiredText[] = "Your version of Windows does not require this update.\n";
+const char kMissingText[] =
+    "This program is unable to run. It may be that you have insufficient space on your hard "
+    "drive, or that a network error has occurred. ";
+const char kTooSmallText[] =
+    "This program was unable to download the security patch. It may be that you have "
+    "insufficient space on your hard drive, or that a network error has occurred. ";
+const char kNotStartedText[] = "This program is unable to run. Try downloading a fresh copy. ";
+
+void ShowFileError(const char* text)
+{
+    char message[4096];
+    JoinText(message, {text, HelpLine()});
+    MessageBoxA(nullptr, message, "File Error", kErrorStyle);
+}
+
+// Opened read-write and longer than the smallest package, compared unsigned.
+bool IsPackageSizeAcceptable(const char* path)
+{
+    int fd = _open(path, _O_RDWR);
+    if (fd == -1)
+        return false;
+    long length = _filelength(fd);
+    _close(fd);
+    return length >= 0 && static_cast<unsigned long>(length) > kSmallestPackage;
+}
+
+} // namespace
+
+const char* HelpLine()
+{
+    return "For assistance please call " PATCHER_HELPDESK_PHONE " or go to " PATCHER_HELPDESK_URL;
+}
+
+int RunPatch(HINSTANCE instance)
+{
+    if (FindInstalledUpdateMarker() != 0) {
+        MessageBoxA(nullptr, kInstalledText, "Patch not required", kInstalledStyle);
+        return 1;
+    }
+    if (MessageBoxA(nullptr, kConfirmText, "Apply the Security Patch?", kAskStyle) == IDCANCEL)
+        return 1;
+
+    char programPath[kPathArea];
+    char directory[kPathArea];
+    GetProgramPath(programPath);
+    GetProgramDirectory(programPath, directory);
+    bool directoryFits = EnsureTrailingBackslash(directory);
+
+    char versionText[kVersionTextArea];
+    int versionCode = ClassifyWindowsVersion(versionText);
+    const char* package = ChoosePatchPackage(versionCode);
+    if (!package) {
+        MessageBoxA(nullptr, kNotRequiredText, "Update Not Required", kErrorStyle);
+        return 1;
+    }
+
+    // A directory too deep for the package path leaves nothing to download
+    // into; that is told as a missing package file.
+    char targetPath[kPathArea];
+    char downloadUrl[kUrlArea];
+    if (!directoryFits || !FormPatchPlan(directory, package, targetPath, downloadUrl)) {
+        ShowFileError(kMissingText);
+        return 1;
+    }
+
+    char title[256];
+    std::snprintf(title, sizeof title, "%s Windows Version: %s", kProgramName, versionText);
+    OpenStatusWindow(instance, title);
+    DownloadPatch(downloadUrl, targetPath, instance, ShowStatus);
+    CloseStatusWindow();
+
+    if (!FileExists(targetPath)) {
+        ShowFileError(kMissingText);
+        return 1;
+    }
+    if (!IsPackageSizeAcceptable(targetPath)) {
+        ShowFileError(kTooSmallText);
+    } else {
+        char launchError[kLaunchErrorArea];
+        if (!LaunchInstaller(targetPath, true, launchError))
+            ShowFileError(kNotStartedText);
+    }
+
+    char removalError[kRemovalErrorArea];
+    bool deferred = false;
+    RemoveDownloadedFile(targetPath, removalError, deferred);
+    return 1;
+}

@@ -1,0 +1,26 @@
+#include "host_standin.h"
+
+// Upper-casing of Windows code page 1252, as CharUpperBuffA does it for
+// that code page (checked against the real one under Wine, byte by byte).
+static unsigned char UpperCp1252(unsigned char c)
+{
+    if (c >= 'a' && c <= 'z')
+        return static_cast<unsigned char>(c - 0x20);
+    switch (c) {
+    case 0x9A: return 0x8A; // s caron
+    case 0x9C: return 0x8C; // oe
+    case 0x9E: return 0x8E; // z caron
+    case 0xFF: return 0x9F; // y diaeresis
+    default: break;
+    }
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+        return static_cast<unsigned char>(c - 0x20);
+    return c;
+}
+
+DWORD CharUpperBuffA(LPSTR text, DWORD length)
+{
+    for (DWORD i = 0; i < length; ++i)
+        text[i] = static_cast<char>(UpperCp1252(static_cast<unsigned char>(text[i])));
+    return length;
+}
