@@ -1,6 +1,7 @@
 // Program directory and trailing backslash; on Windows also FileExists.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "install/paths.h"

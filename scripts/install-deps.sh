@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need on Debian 12.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  cmake make g++ clang googletest python3 openssl zip
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32:i386 xvfb x11-utils imagemagick osslsigncode
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
+fi
+as_root apt-get update -q
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
