@@ -17,6 +17,11 @@ target_compile_options(patcher_portable PRIVATE ${PATCHER_CODE_FLAGS})
 target_compile_options(patcher_portable PUBLIC ${HOST_SANITIZE} -g)
 target_link_options(patcher_portable PUBLIC ${HOST_SANITIZE})
 
+if(PATCHER_FUZZ)
+  # Coverage for the fuzzers' guidance; harmless for the unit tests.
+  target_compile_options(patcher_portable PRIVATE -fsanitize=fuzzer-no-link)
+endif()
+
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 add_subdirectory(tests/host)
 if(PATCHER_FUZZ)
