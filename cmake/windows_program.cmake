@@ -16,6 +16,8 @@ set(PATCHER_SOURCES
 add_library(patcher_core STATIC ${PATCHER_SOURCES})
 target_include_directories(patcher_core PUBLIC ${CMAKE_BINARY_DIR}/generated src)
 target_compile_options(patcher_core PRIVATE ${PATCHER_CODE_FLAGS})
+# No build paths inside the program, so two checkouts build the same bytes.
+target_compile_options(patcher_core PUBLIC -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
 # Windows 95 / NT 4.0 headers: nothing newer may creep into the program.
 target_compile_definitions(patcher_core PUBLIC WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
   _WIN32_IE=0x0400 __USE_MINGW_ANSI_STDIO=0)
@@ -37,4 +39,6 @@ option(PATCHER_TESTS "Build the tests that run under Wine" ON)
 if(PATCHER_TESTS)
   add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   add_subdirectory(tests/wine)
+  add_test(NAME reproducible_build COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible.sh)
+  set_tests_properties(reproducible_build PROPERTIES LABELS "build" TIMEOUT 600)
 endif()
