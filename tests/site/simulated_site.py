@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""The simulated site the program downloads from, on loopback.
+
+A patch server over plain HTTP and the web sign-in service over HTTPS, with
+a test CA made by the openssl CLI. What they answer is chosen per test
+through the control path /_control/scenario on the patch server, and every
+request (server, path, query, User-Agent) is recorded and can be read back
+from /_control/log.
+
+    simulated_site.py --state DIR [--http-port 48080] [--https-port 48443]
+
+Scenarios (query `name`, with `size` and `package` where they apply):
+  package       the package itself: the file `package`, or `size` bytes
+  error         a short 404 error page
+  signin-redirect  as signin, but the patch server first redirects (302) to
+                the sign-in service, which serves the sign-in page over HTTPS
+  signin        sign-in page (RT, ST, banner); the login URL answers a
+                return-URL page whose link carries a ticket back to the patch
+                server, which serves the package only for that ticket
+  banner        a sign-in page with the banner only
+  return-nolink the login URL answers a return-URL page without a usable link
+  return-again  the return URL answers yet another return-URL page
+  slow          the package, 1024 bytes every `interval` seconds
+  cut           announces `size` bytes and closes after half of them
+  hang          accepts and never answers
+  stall         sends half the body, then nothing
+  endless       a body that never ends (until the client goes)
+  page          answers the HTML in `body` (for crafted pages)
+"""
+import argparse
+import json
+import os
+import secrets
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+BANNER = "Tarrowin Keyloom"
+PATCH_PREFIX = "/patches/KB835732/"
+
+
+class Site:
+    def __init__(self, state, http_port, https_port):
+        self.state = state
+        self.http_port = http_port
+        self.https_port = https_port
+        self.lock = threading.Lock()
+        self.scenario = {"name": "package", "size": "200000"}
+        self.tickets = set()
+        self.requests = []
+
+    def record(self, server, handler):
+        url = urllib.parse.urlsplit(handler.path)
+        entry = {"server": server, "path": url.path, "query": url.query,
+                 "agent": handler.headers.get("User-Agent", "")}
+        with self.lock:
+            self.requests.append(entry)
+        with open(os.path.join(self.state, "requests.log"), "a", encoding="utf-8") as log:
+            log.write(json.dumps(entry) + "\n")
+
+    def package_bytes(self):
+        path = self.scenario.get("package")
+        if path:
+            with open(path, "rb") as f:
+                return f.read()
+        size = int(self.scenario.get("size", "200000"))
+        pattern = b"MZ\x90\x00" + bytes(range(256)) * 4
+        return (pattern * (size // len(pattern) + 1))[:size]
+
+    def signin_page(self, rt, st):
+        return ("<HTML><HEAD><TITLE>Sign in</TITLE></HEAD><BODY>\n"
+                f"<H1>{BANNER}</H1>\n<FORM METHOD=\"POST\" ACTION=\"/login/\">\n"
+                f"<INPUT type=\"hidden\" name=\"RT\" value=\"{rt}\">\n"
+                f"<INPUT type=\"hidden\" name=\"ST\" value=\"{st}\">\n"
+                "</FORM></BODY></HTML>\n")
+
+    def return_page(self, link):
+        return (f"<HTML><BODY>{BANNER}\n<!-- The return_url -->\n"
+                f"<P><A HREF=\"{link};\">Continue</A>\n<!-- END return_url -->\n"
+                "</BODY></HTML>\n")
+
+
+def make_certificates(state):
+    """A test CA and a server certificate for localhost and 127.0.0.1."""
+    ca_key, ca_crt = os.path.join(state, "ca.key"), os.path.join(state, "ca.crt")
+    key, crt = os.path.join(state, "server.key"), os.path.join(state, "server.crt")
+    if os.path.exists(crt):
+        return crt, key
+    run = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True)
+    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj",
+        "/CN=Patcher Test CA", "-keyout", ca_key, "-out", ca_crt,
+        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    csr = os.path.join(state, "server.csr")
+    run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", key, "-out", csr)
+    ext = os.path.join(state, "server.ext")
+    with open(ext, "w", encoding="ascii") as f:
+        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
+    run("x509", "-req", "-in", csr, "-CA", ca_crt, "-CAkey", ca_key, "-CAcreateserial",
+        "-days", "3650", "-out", crt, "-extfile", ext)
+    run("x509", "-in", ca_crt, "-outform", "DER", "-out", os.path.join(state, "ca.der"))
+    return crt, key
+
+
+def handler_for(site, server_name):
+    class Handler(BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, *args):
+            pass
+
+        def send_body(self, body, status=200, ctype="text/html"):
+            if isinstance(body, str):
+                body = body.encode("latin-1")
+            self.send_response(status)
+            self.send_header("Content-Type", ctype)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body)
+
+        def do_GET(self):
+            url = urllib.parse.urlsplit(self.path)
+            query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
+            if url.path.startswith("/_control/"):
+                return self.control(url.path, query)
+            site.record(server_name, self)
+            if server_name == "signin":
+                return self.signin(url)
+            return self.patch(url)
+
+        def control(self, path, query):
+            if path == "/_control/scenario":
+                with site.lock:
+                    site.scenario = {k: v[-1] for k, v in query.items()}
+                    site.requests = []
+                return self.send_body("ok\n", ctype="text/plain")
+            if path == "/_control/log":
+                with site.lock:
+                    body = json.dumps(site.requests)
+                return self.send_body(body, ctype="application/json")
+            return self.send_body("unknown control\n", 404, "text/plain")
+
+        def patch(self, url):
+            s = site.scenario
+            name = s.get("name", "package")
+            if not url.path.startswith(PATCH_PREFIX):
+                return self.send_body("<HTML><BODY>Not Found</BODY></HTML>\n", 404)
+            if name == "error":
+                return self.send_body("<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD>"
+                                      "<BODY>Not Found</BODY></HTML>\n", 404)
+            if name == "page":
+                return self.send_body(s.get("body", ""))
+            if name == "banner":
+                return self.send_body(f"<HTML><BODY><H1>{BANNER}</H1>Please sign in.</BODY></HTML>\n")
+            if name in ("signin", "signin-redirect", "return-nolink", "return-again"):
+                ticket = url.query[len("ticket="):] if url.query.startswith("ticket=") else ""
+                if name == "return-again" and ticket:
+                    return self.send_body(site.return_page(f"http://127.0.0.1:{site.http_port}"
+                                                          f"{url.path}?ticket=again"))
+                with site.lock:
+                    known = ticket in site.tickets
+                if not known and name == "signin-redirect":
+                    self.send_response(302)
+                    self.send_header("Location", f"https://localhost:{site.https_port}/signin/")
+                    self.send_header("Content-Length", "0")
+                    self.send_header("Connection", "close")
+                    self.end_headers()
+                    return None
+                if not known:
+                    return self.send_body(site.signin_page("rt-" + secrets.token_hex(6),
+                                                           "st-" + secrets.token_hex(6)))
+            if name == "hang":
+                time.sleep(3600)
+                return None
+            body = site.package_bytes()
+            if name in ("cut", "stall", "endless"):
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                if name != "endless":
+                    self.send_header("Content-Length", str(len(body)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                if name == "endless":
+                    try:
+                        while True:
+                            self.wfile.write(body[:65536] or b"x" * 65536)
+                    except OSError:
+                        return None
+                self.wfile.write(body[: len(body) // 2])
+                self.wfile.flush()
+                if name == "stall":
+                    time.sleep(3600)
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+                return None
+            if name == "slow":
+                interval = float(s.get("interval", "0.05"))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                for i in range(0, len(body), 1024):
+                    self.wfile.write(body[i:i + 1024])
+                    self.wfile.flush()
+                    time.sleep(interval)
+                return None
+            return self.send_body(body, ctype="application/octet-stream")
+
+        def signin(self, url):
+            if url.path == "/signin/":
+                return self.send_body(site.signin_page("rt-" + secrets.token_hex(6),
+                                                       "st-" + secrets.token_hex(6)))
+            if url.path != "/login/" or not url.query.startswith("RT="):
+                return self.send_body(f"<HTML><BODY>{BANNER}: unknown page</BODY></HTML>\n", 404)
+            rt, _, st = url.query[3:].partition(";ST=")
+            if not rt.startswith("rt-") or not st.startswith("st-"):
+                return self.send_body(f"<HTML><BODY>{BANNER}: sign-in refused</BODY></HTML>\n", 403)
+            name = site.scenario.get("name")
+            if name == "return-nolink":
+                return self.send_body(f"<HTML><BODY>{BANNER}\n<!-- The return_url -->\n"
+                                      "<P>No link here\n<!-- END return_url -->\n</BODY></HTML>\n")
+            ticket = secrets.token_hex(8)
+            with site.lock:
+                site.tickets.add(ticket)
+            package = site.scenario.get("file", "WindowsXP-KB835732-x86-ENU.EXE")
+            link = f"http://127.0.0.1:{site.http_port}{PATCH_PREFIX}{package}?ticket={ticket}"
+            return self.send_body(site.return_page(link))
+
+    return Handler
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--state", required=True, help="folder for certificates and the request log")
+    parser.add_argument("--http-port", type=int, default=48080)
+    parser.add_argument("--https-port", type=int, default=48443)
+    args = parser.parse_args()
+    os.makedirs(args.state, exist_ok=True)
+    crt, key = make_certificates(args.state)
+    site = Site(args.state, args.http_port, args.https_port)
+
+    ThreadingHTTPServer.daemon_threads = True
+    http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
+    https = ThreadingHTTPServer(("127.0.0.1", args.https_port), handler_for(site, "signin"))
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(crt, key)
+    https.socket = context.wrap_socket(https.socket, server_side=True)
+    for server in (http, https):
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    with open(os.path.join(args.state, "site.pid"), "w", encoding="ascii") as f:
+        f.write(str(os.getpid()))
+    print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",
+          flush=True)
+    try:
+        threading.Event().wait()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""The simulated site answers as the program's tests rely on: the sign-in
+route over HTTPS ends with the package, only for a valid ticket, and every
+request is recorded with its User-Agent."""
+import json
+import os
+import re
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+AGENT = "InetURL/1.0"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class SimulatedSite(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.state = tempfile.mkdtemp(prefix="site-")
+        cls.http, cls.https = free_port(), free_port()
+        cls.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "simulated_site.py"),
+                                     "--state", cls.state, "--http-port", str(cls.http),
+                                     "--https-port", str(cls.https)],
+                                    stdout=subprocess.PIPE, text=True)
+        cls.proc.stdout.readline()
+        cls.tls = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.crt"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.kill()
+        cls.proc.wait()
+
+    def get(self, url):
+        request = urllib.request.Request(url, headers={"User-Agent": AGENT})
+        try:
+            with urllib.request.urlopen(request, context=self.tls, timeout=10) as r:
+                return r.status, r.read()
+        except urllib.error.HTTPError as e:
+            return e.code, e.read()
+
+    def control(self, **params):
+        query = "&".join(f"{k}={v}" for k, v in params.items())
+        self.get(f"http://127.0.0.1:{self.http}/_control/scenario?{query}")
+
+    def log(self):
+        return json.loads(self.get(f"http://127.0.0.1:{self.http}/_control/log")[1])
+
+    def package_url(self, name="WindowsXP-KB835732-x86-ENU.EXE"):
+        return f"http://127.0.0.1:{self.http}/patches/KB835732/{name}"
+
+    def test_package_of_exact_size(self):
+        for size in (100000, 100001):
+            self.control(name="package", size=size)
+            status, body = self.get(self.package_url())
+            self.assertEqual((200, size), (status, len(body)))
+            self.assertEqual(b"MZ", body[:2])
+
+    def test_error_page_is_short(self):
+        self.control(name="error")
+        status, body = self.get(self.package_url())
+        self.assertEqual(404, status)
+        self.assertLess(len(body), 200)
+
+    def test_signin_route_over_https(self):
+        self.control(name="signin", size=150000)
+        _, page = self.get(self.package_url())
+        page = page.decode()
+        self.assertIn("Tarrowin Keyloom", page)
+        rt = re.search(r'name="RT" value="([^"]*)"', page).group(1)
+        st = re.search(r'name="ST" value="([^"]*)"', page).group(1)
+        _, ret = self.get(f"https://localhost:{self.https}/login/?RT={rt};ST={st}")
+        link = re.search(r'<P><A HREF="([^"]*);">', ret.decode()).group(1)
+        self.assertTrue(link.startswith(self.package_url() + "?ticket="))
+        status, body = self.get(link)
+        self.assertEqual((200, 150000), (status, len(body)))
+        # A made-up ticket gets the sign-in page again, not the package.
+        _, again = self.get(self.package_url() + "?ticket=forged")
+        self.assertIn(b'name="RT"', again)
+        paths = [(e["server"], e["path"]) for e in self.log()]
+        self.assertEqual([("patch", "/patches/KB835732/WindowsXP-KB835732-x86-ENU.EXE"),
+                          ("signin", "/login/"),
+                          ("patch", "/patches/KB835732/WindowsXP-KB835732-x86-ENU.EXE"),
+                          ("patch", "/patches/KB835732/WindowsXP-KB835732-x86-ENU.EXE")], paths)
+        self.assertTrue(all(e["agent"] == AGENT for e in self.log()))
+
+    def test_signin_redirect_leads_to_the_https_signin_page(self):
+        self.control(name="signin-redirect")
+        status, page = self.get(self.package_url())
+        self.assertEqual(200, status)
+        self.assertIn(b'name="ST"', page)
+        self.assertEqual(["patch", "signin"], [e["server"] for e in self.log()])
+
+    def test_return_pages_without_link_and_again(self):
+        self.control(name="return-nolink")
+        _, ret = self.get(f"https://localhost:{self.https}/login/?RT=rt-1;ST=st-2")
+        self.assertIn(b"<!-- The return_url -->", ret)
+        self.assertNotIn(b';">', ret)
+        self.control(name="return-again")
+        _, ret = self.get(f"https://localhost:{self.https}/login/?RT=rt-1;ST=st-2")
+        link = re.search(rb'<P><A HREF="([^"]*);">', ret).group(1).decode()
+        _, second = self.get(link)
+        self.assertIn(b"<!-- The return_url -->", second)
+
+    def test_cut_transfer_delivers_half(self):
+        self.control(name="cut", size=200000)
+        with socket.create_connection(("127.0.0.1", self.http), timeout=10) as s:
+            s.sendall(b"GET /patches/KB835732/x.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+            data = b""
+            while chunk := s.recv(65536):
+                data += chunk
+        head, _, body = data.partition(b"\r\n\r\n")
+        self.assertIn(b"Content-Length: 200000", head)
+        self.assertEqual(100000, len(body))
+
+
+if __name__ == "__main__":
+    unittest.main()
