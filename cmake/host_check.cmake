@@ -9,6 +9,7 @@ set(PORTABLE_SOURCES
   src/inspect/package_plan.cpp
   src/install/paths.cpp
   src/install/installer_launch.cpp
+  src/install/package_digest.cpp
   tests/host/host_standin.cpp
 )
 add_library(patcher_portable STATIC ${PORTABLE_SOURCES})

@@ -9,6 +9,7 @@ set(PATCHER_SOURCES
   src/inspect/package_plan.cpp
   src/install/paths.cpp
   src/install/installer_launch.cpp
+  src/install/package_digest.cpp
   src/install/file_removal.cpp
   src/run/status_window.cpp
   src/run/patch_run.cpp

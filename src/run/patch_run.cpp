@@ -10,6 +10,7 @@
 #include "../inspect/windows_version.h"
 #include "../install/file_removal.h"
 #include "../install/installer_launch.h"
+#include "../install/package_digest.h"
 #include "../install/paths.h"
 #include "site_settings.h"
 #include "status_window.h"
@@ -105,7 +106,9 @@ int RunPatch(HINSTANCE instance)
         ShowFileError(kMissingText);
         return 1;
     }
-    if (!IsPackageSizeAcceptable(targetPath)) {
+    // A package that is not the one the site pinned is treated like a
+    // failed download: reported, never run, and removed.
+    if (!IsPackageSizeAcceptable(targetPath) || !IsPackageAsPinned(targetPath, package)) {
         ShowFileError(kTooSmallText);
     } else {
         char launchError[kLaunchErrorArea];

@@ -1,0 +1,185 @@
+#include "package_digest.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "../download/text_search.h"
+#include "site_settings.h"
+
+#ifndef PATCHER_PACKAGE_SHA256
+#define PATCHER_PACKAGE_SHA256 ""
+#endif
+
+namespace {
+
+const uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+uint32_t Rotate(uint32_t x, int n)
+{
+    return (x >> n) | (x << (32 - n));
+}
+
+void Compress(Sha256& sha, const unsigned char* p)
+{
+    uint32_t w[64];
+    for (int i = 0; i < 16; ++i)
+        w[i] = uint32_t(p[4 * i]) << 24 | uint32_t(p[4 * i + 1]) << 16 | uint32_t(p[4 * i + 2]) << 8 |
+               uint32_t(p[4 * i + 3]);
+    for (int i = 16; i < 64; ++i) {
+        uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = sha.state[0], b = sha.state[1], c = sha.state[2], d = sha.state[3];
+    uint32_t e = sha.state[4], f = sha.state[5], g = sha.state[6], h = sha.state[7];
+    for (int i = 0; i < 64; ++i) {
+        uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
+                      kRound[i] + w[i];
+        uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    sha.state[0] += a;
+    sha.state[1] += b;
+    sha.state[2] += c;
+    sha.state[3] += d;
+    sha.state[4] += e;
+    sha.state[5] += f;
+    sha.state[6] += g;
+    sha.state[7] += h;
+}
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+} // namespace
+
+void Sha256Begin(Sha256& sha)
+{
+    static const uint32_t kStart[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                       0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::memcpy(sha.state, kStart, sizeof kStart);
+    sha.length = 0;
+    sha.used = 0;
+}
+
+void Sha256Add(Sha256& sha, const void* data, size_t size)
+{
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    sha.length += size;
+    while (size > 0) {
+        size_t take = sizeof sha.block - sha.used;
+        if (take > size)
+            take = size;
+        std::memcpy(sha.block + sha.used, p, take);
+        sha.used += take;
+        p += take;
+        size -= take;
+        if (sha.used == sizeof sha.block) {
+            Compress(sha, sha.block);
+            sha.used = 0;
+        }
+    }
+}
+
+void Sha256End(Sha256& sha, unsigned char (&digest)[32])
+{
+    uint64_t bits = sha.length * 8;
+    unsigned char pad[72] = {0x80};
+    size_t padLength = (sha.used < 56 ? 56 : 120) - sha.used;
+    for (int i = 0; i < 8; ++i)
+        pad[padLength + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
+    Sha256Add(sha, pad, padLength + 8);
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 4; ++j)
+            digest[4 * i + j] = static_cast<unsigned char>(sha.state[i] >> (24 - 8 * j));
+}
+
+bool FindPinnedDigest(const char* pins, const char* package, char (&hex)[65])
+{
+    hex[0] = '\0';
+    size_t nameLength = std::strlen(package);
+    if (nameLength == 0 || nameLength >= kShortTextArea)
+        return false;
+    for (const char* entry = pins; *entry;) {
+        const char* end = std::strchr(entry, ';');
+        size_t entryLength = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
+        const char* equals = static_cast<const char*>(std::memchr(entry, '=', entryLength));
+        if (equals && static_cast<size_t>(equals - entry) == nameLength) {
+            // NAME=HEX, the name compared without regard to case.
+            char name[kShortTextArea];
+            std::memcpy(name, entry, nameLength);
+            name[nameLength] = '\0';
+            if (FindTextNoCase(name, package) == 1) {
+                const char* digits = equals + 1;
+                size_t digitCount = entryLength - nameLength - 1;
+                bool wellFormed = digitCount == 64;
+                for (size_t i = 0; wellFormed && i < 64; ++i) {
+                    wellFormed = IsHexDigit(digits[i]);
+                    char c = digits[i];
+                    hex[i] = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
+                }
+                // A malformed digest pins the package to nothing.
+                hex[wellFormed ? 64 : 0] = '\0';
+                return true;
+            }
+        }
+        if (!end)
+            break;
+        entry = end + 1;
+    }
+    return false;
+}
+
+bool DigestFile(const char* path, char (&hex)[65])
+{
+    hex[0] = '\0';
+    FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    Sha256 sha;
+    Sha256Begin(sha);
+    unsigned char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        Sha256Add(sha, buffer, n);
+    bool readWhole = !std::ferror(file);
+    std::fclose(file);
+    if (!readWhole)
+        return false;
+    unsigned char digest[32];
+    Sha256End(sha, digest);
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 32; ++i) {
+        hex[2 * i] = kHex[digest[i] >> 4];
+        hex[2 * i + 1] = kHex[digest[i] & 15];
+    }
+    hex[64] = '\0';
+    return true;
+}
+
+bool IsPackageAsPinned(const char* path, const char* package)
+{
+    char pinned[65];
+    if (!FindPinnedDigest(PATCHER_PACKAGE_SHA256, package, pinned))
+        return true;
+    char actual[65];
+    return DigestFile(path, actual) && std::strcmp(pinned, actual) == 0;
+}
