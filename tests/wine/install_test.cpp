@@ -1,0 +1,151 @@
+// Running the package and removing it afterwards, with Wine's own
+// CreateProcess, file sharing and delayed-deletion records.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "install/file_removal.h"
+#include "install/installer_launch.h"
+#include "test_files.h"
+
+namespace {
+
+// The stand-in package is built beside this test program.
+std::string StandInCopy(const char* name)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string directory(self, std::strrchr(self, '\\') + 1);
+    std::string copy = directory + name;
+    CopyFileA((directory + "standin_package.exe").c_str(), copy.c_str(), FALSE);
+    DeleteFileA((copy + ".ran.txt").c_str());
+    return copy;
+}
+
+std::string RunRecord(const std::string& package)
+{
+    FILE* f = std::fopen((package + ".ran.txt").c_str(), "rb");
+    if (!f)
+        return "";
+    char line[2048] = "";
+    std::fgets(line, sizeof line, f);
+    std::fclose(f);
+    return line;
+}
+
+} // namespace
+
+TEST(LaunchInstaller, WaitsForThePackageAndPassesNoArguments)
+{
+    std::string package = StandInCopy("launch-wait.exe");
+    SetEnvironmentVariableA("STANDIN_RUN_MS", "2000");
+    char error[kLaunchErrorArea] = "stale";
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(LaunchInstaller(package.c_str(), true, error));
+    EXPECT_GE(GetTickCount() - start, 1900u);
+    EXPECT_STREQ("", error);
+    std::string record = RunRecord(package);
+    EXPECT_EQ(0u, record.find("argc=1|cmdline=" + package + "|")) << record;
+    SetEnvironmentVariableA("STANDIN_RUN_MS", nullptr);
+    DeleteFileA(package.c_str());
+    DeleteFileA((package + ".ran.txt").c_str());
+}
+
+TEST(LaunchInstaller, WithoutTheWaitFlagReturnsAtOnce)
+{
+    std::string package = StandInCopy("launch-nowait.exe");
+    SetEnvironmentVariableA("STANDIN_RUN_MS", "3000");
+    char error[kLaunchErrorArea];
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(LaunchInstaller(package.c_str(), false, error));
+    EXPECT_LT(GetTickCount() - start, 2500u);
+    SetEnvironmentVariableA("STANDIN_RUN_MS", nullptr);
+    Sleep(3500);
+    DeleteFileA(package.c_str());
+    DeleteFileA((package + ".ran.txt").c_str());
+}
+
+TEST(LaunchInstaller, MissingPackageExplainsWithTheSystemText)
+{
+    char error[kLaunchErrorArea];
+    const char* path = "C:\\no\\such\\package.exe";
+    EXPECT_FALSE(LaunchInstaller(path, true, error));
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    char expected[kSystemTextArea];
+    char system[kSystemTextArea];
+    FormatLastError(system);
+    std::snprintf(expected, sizeof expected, "Unable to run the program: %s Error Message: ", path);
+    std::string text(error);
+    EXPECT_EQ(0u, text.find(expected)) << text;
+    EXPECT_EQ(std::string::npos, text.find_first_of("\r\n"));
+    EXPECT_GT(text.size(), std::strlen(expected));
+}
+
+TEST(FormatLastError, CodeWithoutSystemTextGivesTheDecimalCode)
+{
+    char text[kSystemTextArea];
+    SetLastError(0x20001234);
+    FormatLastError(text);
+    EXPECT_STREQ("536875572", text);
+}
+
+TEST(RemoveDownloadedFile, ReadOnlyFileIsDeletedAtOnce)
+{
+    ScratchFile file("remove-readonly.exe", "package");
+    SetFileAttributesA(file.path(), FILE_ATTRIBUTE_READONLY);
+    char error[kRemovalErrorArea] = "stale";
+    bool deferred = true;
+    EXPECT_TRUE(RemoveDownloadedFile(file.path(), error, deferred));
+    EXPECT_FALSE(deferred);
+    EXPECT_STREQ("", error);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file.path()));
+}
+
+TEST(RemoveDownloadedFile, FileHeldOpenIsDeferredOnNt)
+{
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT)
+        GTEST_SKIP() << "the NT way needs an NT emulation";
+    char full[MAX_PATH];
+    GetFullPathNameA("remove-held.exe", sizeof full, full, nullptr);
+    ScratchFile file(full, "package");
+    HANDLE held = CreateFileA(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    char error[kRemovalErrorArea];
+    bool deferred = false;
+    EXPECT_TRUE(RemoveDownloadedFile(full, error, deferred));
+    EXPECT_TRUE(deferred);
+    EXPECT_STREQ("", error);
+    CloseHandle(held);
+    // Wine keeps delay-until-reboot deletions where Windows does.
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                           "System\\CurrentControlSet\\Control\\Session Manager",
+                                           0, KEY_QUERY_VALUE, &key));
+    static char operations[65536];
+    DWORD size = sizeof operations;
+    DWORD type = 0;
+    LONG status = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                                   reinterpret_cast<BYTE*>(operations), &size);
+    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, status);
+    // Pairs of source and target; an empty target means: delete. Empty
+    // strings stand inside the list, so it is walked by its size.
+    bool found = false;
+    const char* end = operations + size;
+    for (const char* s = operations; s < end && s + std::strlen(s) + 1 < end;) {
+        std::string source(s);
+        s += source.size() + 1;
+        std::string target(s);
+        s += target.size() + 1;
+        if (source.size() >= 15 && source.compare(source.size() - 15, 15, "remove-held.exe") == 0) {
+            found = true;
+            EXPECT_EQ("", target);
+        }
+    }
+    EXPECT_TRUE(found);
+}
