@@ -7,7 +7,8 @@
 #
 # The base prefix is made once (slow) under build/wine/base and reused;
 # WINEPREFIX may name another. With --version the emulated Windows is set
-# first (win31 win95 win98 winme nt351 nt40 win2k winxp win2003). Xvfb is
+# first (win31 win95 win98 winme nt351 nt40 win2k winxp win2003);
+# PATCHER_WINE_VERSION does the same for runs started by ctest. Xvfb is
 # started on a free display when none is given, and the wineserver is kept
 # alive between runs so that a suite pays Wine's start-up only once.
 set -euo pipefail
@@ -87,7 +88,7 @@ esac
 reason=$(why_not)
 if [ -n "$reason" ]; then echo "wine-run: $reason" >&2; exit 125; fi
 
-version=
+version=${PATCHER_WINE_VERSION:-}
 if [ "${1:-}" = --version ]; then version=$2; shift 2; fi
 reuse_display
 make_prefix
