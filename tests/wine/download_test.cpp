@@ -1,0 +1,180 @@
+// The download against the simulated site (tests/site), through Wine's own
+// WinINet over real loopback sockets: HTTP to the patch server, HTTPS to the
+// sign-in service (its test CA is in the prefix's Root store).
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+#include <vector>
+
+#include "download/download_engine.h"
+#include "inspect/package_plan.h"
+#include "test_files.h"
+
+namespace {
+
+const char kPackage[] = "WindowsXP-KB835732-x86-ENU.EXE";
+
+std::string Fetch(const std::string& url)
+{
+    std::string body;
+    HINTERNET session = InternetOpenA("tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET request = session ? InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                                                   INTERNET_FLAG_RELOAD, 0) : nullptr;
+    char buffer[4096];
+    DWORD got = 0;
+    while (request && InternetReadFile(request, buffer, sizeof buffer, &got) && got > 0)
+        body.append(buffer, got);
+    if (request)
+        InternetCloseHandle(request);
+    if (session)
+        InternetCloseHandle(session);
+    return body;
+}
+
+std::string Control(const std::string& query)
+{
+    return Fetch(std::string(PatchServerBaseUrl()).substr(0, std::string(PatchServerBaseUrl()).find("/patches/")) +
+                 "/_control/" + query);
+}
+
+void Scenario(const std::string& query)
+{
+    ASSERT_EQ("ok\n", Control("scenario?" + query));
+}
+
+// What the site sends as a package of `size` bytes.
+std::string PackageBytes(size_t size)
+{
+    std::string unit("MZ\x90\0", 4);
+    for (int r = 0; r < 4; ++r)
+        for (int b = 0; b < 256; ++b)
+            unit += static_cast<char>(b);
+    std::string bytes;
+    while (bytes.size() < size)
+        bytes += unit;
+    bytes.resize(size);
+    return bytes;
+}
+
+struct Progress {
+    std::vector<std::string> texts;
+};
+
+int Record(void* instance, const char* text)
+{
+    static_cast<Progress*>(instance)->texts.push_back(text);
+    return 1;
+}
+
+std::string Url()
+{
+    return std::string(PatchServerBaseUrl()) + kPackage;
+}
+
+std::string Target()
+{
+    char full[MAX_PATH];
+    GetFullPathNameA(kPackage, sizeof full, full, nullptr);
+    return full;
+}
+
+} // namespace
+
+TEST(Download, PackageArrivesByteIdenticalWithProgressPerChunk)
+{
+    Scenario("name=package&size=150000");
+    ScratchFile target(Target());
+    Progress progress;
+    EXPECT_EQ(1, DownloadPatch(Url().c_str(), target.path(), &progress, Record));
+    EXPECT_TRUE(target.Read() == PackageBytes(150000));
+    ASSERT_FALSE(progress.texts.empty());
+    EXPECT_EQ(std::string("150000 Bytes read (") + kPackage + ")", progress.texts.back());
+    std::string log = Control("log");
+    EXPECT_NE(std::string::npos, log.find("\"agent\": \"InetURL/1.0\"")) << log;
+}
+
+TEST(Download, SignInRouteEndsWithThePackage)
+{
+    Scenario("name=signin&size=120000");
+    ScratchFile target(Target());
+    Progress progress;
+    EXPECT_EQ(1, DownloadPatch(Url().c_str(), target.path(), &progress, Record));
+    EXPECT_TRUE(target.Read() == PackageBytes(120000));
+    std::string log = Control("log");
+    size_t first = log.find("\"server\": \"patch\"");
+    size_t login = log.find("\"server\": \"signin\", \"path\": \"/login/\", \"query\": \"RT=rt-");
+    size_t back = log.find("\"query\": \"ticket=");
+    EXPECT_TRUE(first < login && login < back && back != std::string::npos) << log;
+    EXPECT_EQ(std::string::npos, log.find("\"agent\": \"tests\"", first)) << log;
+    // The total runs on across the three fetches, past the package's size.
+    unsigned last = 0;
+    for (const std::string& text : progress.texts) {
+        unsigned total = std::strtoul(text.c_str(), nullptr, 10);
+        EXPECT_GT(total, last);
+        last = total;
+    }
+    EXPECT_GT(last, 120000u);
+}
+
+TEST(Download, SignInPagesThatLeadNowhere)
+{
+    const struct {
+        const char* scenario;
+        int result;
+        const char* inFile;
+    } cases[] = {
+        {"name=banner", 0, "Tarrowin Keyloom"},
+        {"name=return-nolink", 0, "<!-- The return_url -->"},
+        {"name=return-again", 0, "<!-- The return_url -->"},
+        {"name=error", 1, "Not Found"},
+    };
+    for (const auto& c : cases) {
+        Scenario(c.scenario);
+        ScratchFile target(Target());
+        Progress progress;
+        EXPECT_EQ(c.result, DownloadPatch(Url().c_str(), target.path(), &progress, Record)) << c.scenario;
+        EXPECT_NE(std::string::npos, target.Read().find(c.inFile)) << c.scenario;
+    }
+}
+
+TEST(Download, UnreachableServerLeavesAnEmptyFile)
+{
+    ScratchFile target(Target(), "old content");
+    Progress progress;
+    EXPECT_EQ(0, DownloadPatch("http://127.0.0.1:9/patches/x.exe", target.path(), &progress, Record));
+    EXPECT_EQ("", target.Read());
+    EXPECT_TRUE(progress.texts.empty());
+}
+
+TEST(Download, EmptyBodyAndCutTransfer)
+{
+    Scenario("name=package&size=0");
+    ScratchFile target(Target());
+    Progress progress;
+    EXPECT_EQ(1, DownloadPatch(Url().c_str(), target.path(), &progress, Record));
+    EXPECT_EQ("", target.Read());
+    EXPECT_TRUE(progress.texts.empty());
+
+    Scenario("name=cut&size=200000");
+    EXPECT_EQ(1, DownloadPatch(Url().c_str(), target.path(), &progress, Record));
+    EXPECT_TRUE(target.Read() == PackageBytes(100000));
+}
+
+TEST(Download, WithoutCallbackNothingIsTouched)
+{
+    ScratchFile target(Target(), "keep");
+    EXPECT_EQ(0, DownloadPatch(Url().c_str(), target.path(), nullptr, nullptr));
+    EXPECT_EQ("keep", target.Read());
+}
+
+TEST(Download, TargetWithoutBackslashGivesEmptyParentheses)
+{
+    Scenario("name=package&size=10");
+    ScratchFile target("nobackslash.bin");
+    Progress progress;
+    DownloadPatch(Url().c_str(), target.path(), &progress, Record);
+    ASSERT_EQ(1u, progress.texts.size());
+    EXPECT_EQ("10 Bytes read ()", progress.texts[0]);
+}
