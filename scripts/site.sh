@@ -12,7 +12,8 @@ case "$1" in
     python3 "$here/../tests/site/simulated_site.py" --state "$state" >"$state/site.out" 2>&1 &
     for _ in $(seq 100); do grep -q "simulated site" "$state/site.out" 2>/dev/null && break; sleep 0.1; done
     grep -q "simulated site" "$state/site.out" || { cat "$state/site.out"; exit 1; }
-    if [ -n "${2:-}" ]; then "$here/wine-run.sh" "$2" "$(winepath -w "$state/ca.der" 2>/dev/null || echo "Z:$state/ca.der")"; fi ;;
+    # Wine maps the Unix root to drive Z:.
+    if [ -n "${2:-}" ]; then "$here/wine-run.sh" "$2" "Z:$(cd "$state" && pwd | tr / '\\')\\ca.der"; fi ;;
   stop)
     if [ -f "$state/site.pid" ]; then kill "$(cat "$state/site.pid")" 2>/dev/null || true; rm -f "$state/site.pid"; fi ;;
 esac
