@@ -22,21 +22,45 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-$state/base}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
+native_32bit() {
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1 && ! binfmt_enabled
+}
+
+binfmt_enabled() {
+  [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -q enabled /proc/sys/fs/binfmt_misc/qemu-i386
+}
+
+# Where this machine cannot execute 32-bit code (a paravirtualised guest
+# without 32-bit user mode, say), Wine's 32-bit processes run under qemu-i386
+# user emulation, with a small preloaded library that mends two qemu faults
+# Wine trips over (scripts/qemu/wine_guest_shim.c), and the native 64-bit
+# wineserver.
+use_emulation() {
+  binfmt_enabled || {
+    [ -w /proc/sys/fs/binfmt_misc/register ] || return 1
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      > /proc/sys/fs/binfmt_misc/register 2>/dev/null || return 1
+  }
+  local shim=$state/wine_guest_shim.so
+  if [ ! -f "$shim" ] || [ "$here/qemu/wine_guest_shim.c" -nt "$shim" ]; then
+    gcc -m32 -O2 -fPIC -shared -nostdlib -o "$shim" "$here/qemu/wine_guest_shim.c" || return 1
+  fi
+  # libgcc_s too: without it thread exits in Wine's service processes abort.
+  export QEMU_SET_ENV=LD_PRELOAD=$shim:/lib/i386-linux-gnu/libgcc_s.so.1
+  export WINESERVER=/usr/lib/wine/wineserver64
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe,winedbg.exe=d"
+}
+
 # Why Wine32 cannot run here, or nothing when it can.
 why_not() {
   if ! command -v wine >/dev/null; then
     echo "wine is not installed"; return
   fi
-  local loader=/usr/lib/wine/wine
-  [ -x "$loader" ] || { echo "the 32-bit Wine loader ($loader, package wine32:i386) is missing"; return; }
-  if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -q enabled /proc/sys/fs/binfmt_misc/qemu-i386 \
-     && [ "${PATCHER_WINE_EMULATED:-0}" != 1 ]; then
-    echo "32-bit programs run here only through qemu-i386 emulation, where each Wine process start costs about a minute (set PATCHER_WINE_EMULATED=1 to try anyway)"; return
-  fi
-  local out
-  if ! out=$(/lib/ld-linux.so.2 --version 2>&1 | head -1); then
-    echo "this kernel cannot execute 32-bit x86 programs ($out)"; return
-  fi
+  [ -x /usr/lib/wine/wine ] || { echo "the 32-bit Wine loader (package wine32:i386) is missing"; return; }
+  native_32bit && return
+  [ -x /usr/bin/qemu-i386-static ] || { echo "this machine cannot execute 32-bit x86 code and qemu-i386-static is missing"; return; }
+  [ -x /usr/lib/wine/wineserver64 ] || { echo "emulated Wine needs the native wineserver (package wine64)"; return; }
+  use_emulation || echo "this machine cannot execute 32-bit x86 code, and qemu-i386 could not be set up for it (binfmt_misc needs root)"
 }
 
 start_display() {
@@ -64,34 +88,40 @@ reuse_display() {
 }
 
 make_prefix() {
-  [ -f "$WINEPREFIX/system.reg" ] && return
+  # The registry files appear only when the wineserver saves them, so a
+  # stamp of our own marks a finished prefix.
+  [ -f "$WINEPREFIX/.patcher-ready" ] && return
   echo "wine-run: making the Wine prefix $WINEPREFIX (once)" >&2
-  wineboot -i >/dev/null 2>&1
+  "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
+  timeout 300 wineboot -i >/dev/null 2>&1 || true
   # No window manager under Xvfb: unmanaged windows avoid Wine's 2 s waits.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   # A crash ends the process instead of starting the debugger.
   wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
-  wineserver -w
+  touch "$WINEPREFIX/.patcher-ready"
 }
 
 case "${1:-}" in
   --probe)
     reason=$(why_not)
     if [ -n "$reason" ]; then echo "$reason"; exit 1; fi
+    native_32bit && echo "native" || echo "emulated (qemu-i386)"
     exit 0 ;;
   --stop)
-    wineserver -k 2>/dev/null || true
+    native_32bit || use_emulation || true
+    "${WINESERVER:-wineserver}" -k 2>/dev/null || true
     if [ -f "$state/xvfb.pid" ]; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; rm -f "$state/xvfb.pid"; fi
     exit 0 ;;
 esac
 
 reason=$(why_not)
 if [ -n "$reason" ]; then echo "wine-run: $reason" >&2; exit 125; fi
+native_32bit || use_emulation
 
 version=${PATCHER_WINE_VERSION:-}
 if [ "${1:-}" = --version ]; then version=$2; shift 2; fi
 reuse_display
 make_prefix
-wineserver -p >/dev/null 2>&1 || true
+"${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
 if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1; fi
 exec wine "$@"
