@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "install/file_removal.h"
@@ -16,6 +17,19 @@ std::string WininitPath()
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
     return std::string(windows) + "\\WININIT.INI";
+}
+
+std::string ReadWininit()
+{
+    std::string bytes;
+    FILE* f = std::fopen(WininitPath().c_str(), "rb");
+    if (!f)
+        return "<missing>";
+    int c;
+    while ((c = std::fgetc(f)) != EOF)
+        bytes += static_cast<char>(c);
+    std::fclose(f);
+    return bytes;
 }
 
 std::string ShortPath(const char* path)
@@ -68,8 +82,7 @@ TEST_F(Wininit, CreatedWithTheSectionAndTheShortPath)
     EXPECT_TRUE(Remove());
     EXPECT_TRUE(deferred_);
     EXPECT_STREQ("", error_);
-    ScratchFile wininit(WininitPath());
-    EXPECT_EQ("[rename]\r\nNUL=" + ShortPath(package_) + "\r\n", wininit.Read());
+    EXPECT_EQ("[rename]\r\nNUL=" + ShortPath(package_) + "\r\n", ReadWininit());
 }
 
 TEST_F(Wininit, AppendedAtTheVeryEnd)
@@ -77,14 +90,14 @@ TEST_F(Wininit, AppendedAtTheVeryEnd)
     ScratchFile wininit(WininitPath(), "[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\n");
     EXPECT_TRUE(Remove());
     EXPECT_EQ("[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\nNUL=" + ShortPath(package_) + "\r\n",
-              wininit.Read());
+              ReadWininit());
 }
 
 TEST_F(Wininit, LastLineWithoutABreakKeepsTheNewLineApart)
 {
     ScratchFile wininit(WininitPath(), "[rename]\r\nNUL=C:\\OLD.EXE");
     EXPECT_TRUE(Remove());
-    EXPECT_EQ("[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=" + ShortPath(package_) + "\r\n", wininit.Read());
+    EXPECT_EQ("[rename]\r\nNUL=C:\\OLD.EXE\r\nNUL=" + ShortPath(package_) + "\r\n", ReadWininit());
 }
 
 TEST_F(Wininit, DirectoryInItsPlaceCannotBeCreated)
