@@ -60,6 +60,10 @@ why_not() {
   native_32bit && return
   [ -x /usr/bin/qemu-i386-static ] || { echo "this machine cannot execute 32-bit x86 code and qemu-i386-static is missing"; return; }
   [ -x /usr/lib/wine/wineserver64 ] || { echo "emulated Wine needs the native wineserver (package wine64)"; return; }
+  if [ "${PATCHER_WINE_EMULATED:-0}" != 1 ]; then
+    echo "this machine cannot execute 32-bit x86 code; the Wine suites can run under qemu-i386 emulation with PATCHER_WINE_EMULATED=1 (each process is slower, and qemu now and then crashes or stalls one)"
+    return
+  fi
   use_emulation || echo "this machine cannot execute 32-bit x86 code, and qemu-i386 could not be set up for it (binfmt_misc needs root)"
 }
 
@@ -124,4 +128,11 @@ reuse_display
 make_prefix
 "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
 if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1; fi
-exec wine "$@"
+# Wine's session processes (services, the desktop) outlive the program and
+# keep whatever output they inherit; through a file, nobody waits on a pipe.
+output=$(mktemp "$state/run.XXXXXX")
+code=0
+wine "$@" >"$output" 2>&1 </dev/null || code=$?
+grep -v "^ERROR: ld.so: object .* from LD_PRELOAD cannot be preloaded" "$output" || true
+rm -f "$output"
+exit "$code"

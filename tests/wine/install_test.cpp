@@ -149,3 +149,25 @@ TEST(RemoveDownloadedFile, FileHeldOpenIsDeferredOnNt)
     }
     EXPECT_TRUE(found);
 }
+
+TEST(StandInPackage, PaddedCopyStillRunsAndItsHolderBlocksDeletion)
+{
+    std::string package = StandInCopy("standin-held.exe");
+    {
+        FILE* f = std::fopen(package.c_str(), "ab");
+        ASSERT_NE(nullptr, f);
+        std::string padding(50000, '\0');
+        std::fwrite(padding.data(), 1, padding.size(), f);
+        std::fclose(f);
+    }
+    SetEnvironmentVariableA("STANDIN_HOLD_MS", "4000");
+    char error[kLaunchErrorArea];
+    EXPECT_TRUE(LaunchInstaller(package.c_str(), true, error));
+    SetEnvironmentVariableA("STANDIN_HOLD_MS", nullptr);
+    EXPECT_EQ(0u, RunRecord(package).find("argc=1|"));
+    // The package has ended, but its child still holds the file.
+    EXPECT_FALSE(DeleteFileA(package.c_str()));
+    Sleep(4500);
+    EXPECT_TRUE(DeleteFileA(package.c_str()));
+    DeleteFileA((package + ".ran.txt").c_str());
+}
