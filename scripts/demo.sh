@@ -9,6 +9,7 @@ cmake --preset test >/dev/null
 cmake --build --preset test -j "$(nproc)" --target KB835732Patcher
 echo "built build/test/KB835732Patcher.exe ($(stat -c %s build/test/KB835732Patcher.exe) bytes)"
 
+export PATCHER_WINE_EMULATED=${PATCHER_WINE_EMULATED:-1}
 if ! reason=$(scripts/wine-run.sh --probe); then
   echo "demo: cannot run the program on this machine: $reason." >&2
   exit 1
