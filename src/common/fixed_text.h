@@ -47,6 +47,14 @@ inline bool CopyTextCut(char* dst, size_t capacity, const char* src, size_t srcL
     return n == srcLength;
 }
 
+// Appends as much of src as fits; true when all of it did.
+template <size_t N>
+inline bool AppendTextCut(char (&dst)[N], const char* src)
+{
+    size_t have = strnlen(dst, N);
+    return have < N && CopyTextCut(dst + have, N - have, src, std::strlen(src));
+}
+
 template <size_t N>
 inline bool CopyText(char (&dst)[N], const char* src)
 {

@@ -74,11 +74,9 @@ bool LaunchInstaller(const char* commandLine, bool wait, char (&errorText)[kLaun
     FormatLastError(systemText);
     // Longer command lines than the patch run ever passes are cut here.
     CopyText(errorText, "Unable to run the program: ");
-    if (!AppendText(errorText, commandLine))
-        CopyTextCut(errorText + std::strlen(errorText), sizeof errorText - std::strlen(errorText),
-                    commandLine, std::strlen(commandLine));
-    AppendText(errorText, " Error Message: ");
-    AppendText(errorText, systemText);
+    AppendTextCut(errorText, commandLine);
+    AppendTextCut(errorText, " Error Message: ");
+    AppendTextCut(errorText, systemText);
     return false;
 }
 #endif
