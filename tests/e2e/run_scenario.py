@@ -1,0 +1,266 @@
+#!/usr/bin/env python3
+"""Runs the real program in the Wine prefix for one scenario and checks it.
+
+The program is copied into a folder of its own, the simulated site is told
+what to answer, and tests/e2e/ui_probe.exe starts the program, records and
+answers its message boxes and samples its status window. Then the boxes
+(caption, text byte for byte, buttons, icon, topmost, owner), the requests
+the site saw, the runs of the stand-in package, the window title and status
+lines, what is left beside the program and the exit code are compared with
+what the scenario expects.
+
+    run_scenario.py --config CONFIG.json NAME     run one scenario
+    run_scenario.py --list                        names of all scenarios
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import urllib.parse
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from scenarios import DESCRIPTIONS, MARKERS, SCENARIOS, expected_boxes  # noqa: E402
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def site_control(config, **query):
+    url = config["site"] + "/_control/scenario?" + urllib.parse.urlencode(query)
+    with urllib.request.urlopen(url, timeout=10) as answer:
+        answer.read()
+
+
+def site_log(config):
+    with urllib.request.urlopen(config["site"] + "/_control/log", timeout=10) as answer:
+        return json.loads(answer.read())
+
+
+def padded_standin(config, folder, size):
+    """The stand-in package, padded to `size` bytes (Windows ignores the tail)."""
+    path = os.path.join(folder, "served", "standin.exe")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    data = open(config["standin"], "rb").read()
+    if size < len(data):
+        raise SystemExit(f"the stand-in is {len(data)} bytes, more than the {size} asked for")
+    with open(path, "wb") as f:
+        f.write(data + b"\0" * (size - len(data)))
+    return path
+
+
+def junk_file(folder, size):
+    path = os.path.join(folder, "served", "junk.bin")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write((b"not a program " * (size // 14 + 1))[:size])
+    return path
+
+
+class Failures:
+    def __init__(self):
+        self.items = []
+
+    def check(self, ok, what):
+        if not ok:
+            self.items.append(what)
+
+
+def program_folder(config, name, deep):
+    base = os.path.join(config["work"], name, "program")
+    if deep:
+        # Deep enough that folder + package name passes 259 characters,
+        # while the program's own path still fits.
+        windows_len = len(wine_path(base)) + 1
+        depth = max(0, 236 - windows_len)
+        parts, left = [], depth
+        while left > 0:
+            step = min(left, 60)
+            parts.append("d" * (step - 1))
+            left -= step
+        base = os.path.join(base, *parts) if parts else base
+    return base
+
+
+def run(config, name):
+    s = SCENARIOS[name]
+    root = os.path.join(config["work"], name)
+    shutil.rmtree(root, ignore_errors=True)
+    folder = program_folder(config, name, s.get("deep", False))
+    os.makedirs(folder, exist_ok=True)
+    program = os.path.join(folder, "KB835732Patcher.exe")
+    shutil.copyfile(config["program"], program)
+    package = s.get("package")
+
+    # What the site serves.
+    served = s.get("serve", ("standin", 150000))
+    kind, size = served
+    served_path = padded_standin(config, root, size) if kind == "standin" else junk_file(root, size)
+    site = dict(s.get("site", {"name": "package"}))
+    site.setdefault("package", served_path)
+    if package:
+        site.setdefault("file", package)
+    site_control(config, **site)
+
+    probe_log = os.path.join(root, "probe.log")
+    args = [config["wine_run"], "--version", s.get("version", "winxp"), config["probe"],
+            "--log", wine_path(probe_log), "--clear-deferred", "--timeout", str(s.get("timeout", 240))]
+    for index, marker in enumerate(MARKERS):
+        args += ["--create-key" if index in s.get("markers", []) else "--delete-key", marker]
+    options = r"System\CurrentControlSet\Control\ProductOptions"
+    if "product_type" in s:
+        args += ["--set-sz", options, "ProductType", s["product_type"]]
+    if "suite" in s:
+        args += ["--set-multi-sz", options, "ProductSuite", s["suite"]]
+    else:
+        args += ["--delete-value", options, "ProductSuite"]
+    for answer in s.get("answers", []):
+        args += ["--answer", answer]
+    if config.get("screenshots"):
+        args += ["--screenshots", wine_path(config["screenshots"])]
+    args += ["--", wine_path(program)]
+
+    env = dict(os.environ)
+    env.update(s.get("env", {}))
+    stopped_site = s.get("site_down", False)
+    if stopped_site:
+        subprocess.run([config["site_script"], "stop"], check=True)
+    started = time.monotonic()
+    try:
+        code = subprocess.run(args, env=env, timeout=s.get("timeout", 240) + 120).returncode
+    finally:
+        if stopped_site:
+            subprocess.run([config["site_script"], "start"], check=True)
+    seconds = time.monotonic() - started
+    if code == 125 and not os.path.exists(probe_log):
+        print("Wine cannot run on this machine")
+        return 125
+
+    events = []
+    if os.path.exists(probe_log):
+        with open(probe_log, encoding="utf-8") as f:
+            events = [json.loads(line) for line in f if line.strip()]
+    requests = [] if stopped_site else site_log(config)
+    return judge(config, name, s, folder, program, code, events, requests, seconds)
+
+
+def judge(config, name, s, folder, program, code, events, requests, seconds):
+    f = Failures()
+    package = s.get("package")
+    boxes = [e for e in events if e["event"] == "box"]
+    windows = [e for e in events if e["event"] == "window"]
+    exits = [e for e in events if e["event"] == "exit"]
+
+    f.check(code == 1 and exits == [{"event": "exit", "code": 1}],
+            f"exit code 1 expected, probe gave {code} and {exits}")
+    expected = expected_boxes(config, s)
+    got = [{k: b[k] for k in ("caption", "text", "buttons", "icon", "default", "owned")} for b in boxes]
+    f.check(got == expected, "message boxes differ:\n  expected "
+            + json.dumps(expected, indent=1) + "\n  got " + json.dumps(got, indent=1))
+
+    # Requests: the package path (and the sign-in route where it applies).
+    want = s.get("requests")
+    if want is None:
+        want = [("patch", "/patches/KB835732/" + package)] if package else []
+    seen = [(r["server"], r["path"]) for r in requests]
+    f.check(seen == [tuple(w) for w in want], f"requests expected {want}, site saw {seen}")
+    f.check(all(r["agent"] == "InetURL/1.0" for r in requests),
+            f"every request with the agent InetURL/1.0: {requests}")
+
+    # The status window: only while downloading, titled with the version.
+    if s.get("window", bool(package) and not s.get("deep")):
+        title = "KB835732 Patcher Windows Version: " + DESCRIPTIONS[s.get("version", "winxp")]
+        f.check(bool(windows), "no status window was seen")
+        for w in windows:
+            f.check(w["title"] == title, f"window title {w['title']!r}, expected {title!r}")
+            f.check(w["rect"] == [0, 0, 600, 50], f"status window at {w['rect']}")
+        pattern = re.compile(r"^(\d+) Bytes read \((.*)\)$")
+        counts = []
+        for w in windows:
+            if w["status"]:
+                m = pattern.match(w["status"])
+                f.check(bool(m) and m.group(2) == package, f"status line {w['status']!r}")
+                if m:
+                    counts.append(int(m.group(1)))
+        f.check(counts == sorted(counts), f"byte counts go back: {counts}")
+        if s.get("min_status_samples"):
+            f.check(len(counts) >= s["min_status_samples"],
+                    f"only {len(counts)} status lines sampled")
+    else:
+        f.check(not windows, f"a window was shown: {windows[:2]}")
+
+    # The stand-in package's own record of its runs.
+    ran_path = program[: -len("KB835732Patcher.exe")] + (package or "none") + ".ran.txt"
+    runs = open(ran_path, encoding="latin-1").read().splitlines() if os.path.exists(ran_path) else []
+    f.check(len(runs) == s.get("ran", 0), f"package ran {len(runs)} times: {runs}")
+    for line in runs:
+        f.check(line.startswith("argc=1|"), f"package started with arguments: {line}")
+
+    # Nothing left beside the program, or, where deletion had to wait, a
+    # restart deletion of exactly that file.
+    left = sorted(n for n in os.listdir(folder)
+                  if n not in ("KB835732Patcher.exe",) and not n.endswith(".ran.txt"))
+    deferred = s.get("deferred")
+    pending = [e for e in events if e["event"] == "pending"]
+    wininit = [e for e in events if e["event"] == "wininit"]
+    if deferred:
+        f.check(left == [package], f"the held package should still be there: {left}")
+        target = wine_path(os.path.join(folder, package))
+        if deferred == "nt":
+            f.check([(p["from"], p["to"]) for p in pending] == [("\\??\\" + target, "")],
+                    f"restart deletion expected for {target}: {pending}")
+        else:
+            f.check(len(wininit) == 1 and wininit[0]["line"].startswith("NUL=")
+                    and wininit[0]["line"].upper().endswith(package[:6].upper() + "~1.EXE"),
+                    f"WININIT.INI [rename] entry expected: {wininit}")
+        # The holder lets go after a while; then the file can go.
+        for _ in range(100):
+            try:
+                os.remove(os.path.join(folder, package))
+                break
+            except FileNotFoundError:
+                break
+            except OSError:
+                time.sleep(0.1)
+    else:
+        f.check(left == [], f"left beside the program: {left}")
+        f.check(not pending and not wininit, f"unexpected restart deletions: {pending} {wininit}")
+
+    for check in s.get("extra_checks", []):
+        check(f, events, requests)
+
+    print(f"{name}: {len(boxes)} boxes, {len(requests)} requests, {len(windows)} window samples, "
+          f"{seconds:.1f} s")
+    for b in boxes:
+        print(f"  box {b['caption']!r}: {b['text']!r} answered {b['answer']}")
+    if f.items:
+        for item in f.items:
+            print("FAIL: " + item)
+        return 1
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--config")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("names", nargs="*")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(SCENARIOS))
+        return 0
+    with open(args.config, encoding="utf-8") as f:
+        config = json.load(f)
+    result = 0
+    for name in args.names or list(SCENARIOS):
+        result |= run(config, name)
+    return result
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,130 @@
+"""What the program must do, scenario by scenario, on the simulated site."""
+
+INSTALLED = ("Patch not required",
+             "The Windows update for the ASN.1 vulnerability (KB835732) has already been "
+             "installed on this computer.  Your computer is protected.")
+CONFIRM = ("Apply the Security Patch?",
+           "This program will install the Windows update for the ASN.1 vulnerability "
+           "(KB835732). Please click OK to install. If you click Cancel this program will quit "
+           "and your PC will remain unprotected.")
+NOT_REQUIRED = ("Update Not Required", "Your version of Windows does not require this update.\n")
+MISSING = ("File Error", "This program is unable to run. It may be that you have insufficient "
+           "space on your hard drive, or that a network error has occurred. ")
+TOO_SMALL = ("File Error", "This program was unable to download the security patch. It may be "
+             "that you have insufficient space on your hard drive, or that a network error has "
+             "occurred. ")
+NOT_STARTED = ("File Error", "This program is unable to run. Try downloading a fresh copy. ")
+
+PACKAGES = {
+    "win98": "828028USA8.EXE",
+    "winme": "828028USAM.EXE",
+    "nt40": "WindowsNT4Workstation-KB835732-x86-ENU.EXE",
+    "win2k": "Windows2000-KB835732-x86-ENU.EXE",
+    "winxp": "WindowsXP-KB835732-x86-ENU.EXE",
+    "win2003": "WindowsServer2003-KB835732-x86-ENU.EXE",
+}
+NT4_SERVER = "WindowsNT4Server-KB835732-x86-ENU.EXE"
+NT4_TERMINAL = "WindowsNT4TerminalServer-KB835732-x86-ENU.EXE"
+XP = PACKAGES["winxp"]
+
+# What Wine reports for each Windows it emulates, as the program words it.
+DESCRIPTIONS = {
+    "win31": "Windows 32s on Windows 3.1  Win32s 1.3 Ver 3.10 (0)",
+    "win95": "Windows 95   Ver 4.0 (67109814)",
+    "win98": "Windows 98   A  Ver 4.10 (67766446)",
+    "winme": "Windows ME    Ver 4.90 (73010104)",
+    "nt351": "Windows NT  Service Pack 5 Ver 3.51 (1057)",
+    "nt40": "Windows NT  Service Pack 6a Ver 4.0 (1381)",
+    "win2k": "Windows 2000  Service Pack 4 Ver 5.0 (2195)",
+    "winxp": "Windows XP  Service Pack 3 Ver 5.1 (2600)",
+    "win2003": "Windows Server 2003  Service Pack 2 Ver 5.2 (3790)",
+}
+
+MARKERS = [
+    r"Software\Microsoft\Windows\CurrentVersion\Uninstall\KB835732",
+    r"Software\Microsoft\Windows\CurrentVersion\Setup\Updates\WinME\UPD828028",
+    r"Software\Microsoft\Windows\CurrentVersion\Setup\Updates\W98\UPDQ828028",
+]
+
+
+def expected_boxes(config, scenario):
+    """The boxes as the probe reports them, from the scenario's short list."""
+    help_line = f"For assistance please call {config['phone']} or go to {config['help_url']}"
+    boxes = []
+    for caption, text in scenario["boxes"]:
+        if caption == "File Error":
+            text += help_line
+        if caption == "Apply the Security Patch?":
+            buttons, icon = [["OK", 1], ["Cancel", 2]], "question"
+        elif caption == "Patch not required":
+            buttons, icon = [["OK", 1]], "question"
+        else:
+            buttons, icon = [["OK", 1]], "error"
+        # Wine does not apply MB_TOPMOST to message boxes, so it cannot be
+        # seen here; MB_DEFBUTTON2 on a box with one button leaves OK the
+        # default.
+        boxes.append({"caption": caption, "text": text, "buttons": buttons, "icon": icon,
+                      "default": 1, "owned": False})
+    return boxes
+
+
+SCENARIOS = {}
+
+# An installed-update marker: that box alone, nothing fetched.
+for index, marker in enumerate(["uninstall", "winme", "w98"]):
+    SCENARIOS[f"marker_{marker}"] = {"markers": [index], "boxes": [INSTALLED]}
+SCENARIOS["markers_all"] = {"markers": [0, 1, 2], "boxes": [INSTALLED]}
+
+SCENARIOS["cancel"] = {"answers": ["CANCEL"], "boxes": [CONFIRM]}
+
+# Every emulated Windows: its package, run once and removed; or nothing.
+for version in ("win31", "win95", "nt351"):
+    SCENARIOS[f"version_{version}"] = {"version": version, "boxes": [CONFIRM, NOT_REQUIRED]}
+for version, package in PACKAGES.items():
+    SCENARIOS[f"version_{version}"] = {"version": version, "package": package,
+                                       "boxes": [CONFIRM], "ran": 1}
+SCENARIOS["version_nt40_server"] = {"version": "nt40", "product_type": "ServerNT",
+                                    "package": NT4_SERVER, "boxes": [CONFIRM], "ran": 1}
+SCENARIOS["version_nt40_terminal"] = {"version": "nt40", "product_type": "ServerNT",
+                                      "suite": "Terminal Server", "package": NT4_TERMINAL,
+                                      "boxes": [CONFIRM], "ran": 1}
+SCENARIOS["version_nt40_terminal_second"] = {"version": "nt40", "product_type": "ServerNT",
+                                             "suite": "Small Business|terminal server",
+                                             "package": NT4_SERVER, "boxes": [CONFIRM], "ran": 1}
+SCENARIOS["version_nt40_domain_controller"] = {
+    "version": "nt40", "product_type": "LanmanNT", "suite": "Terminal Server",
+    "package": PACKAGES["nt40"], "boxes": [CONFIRM], "ran": 1}
+
+# The status window while a slow download runs.
+SCENARIOS["status_window"] = {"package": XP, "site": {"name": "slow", "interval": "0.02"},
+                              "boxes": [CONFIRM], "ran": 1, "min_status_samples": 5}
+
+# Through the web sign-in over HTTPS, and back with a ticket.
+SIGNIN_ROUTE = [("patch", "/patches/KB835732/" + XP), ("signin", "/login/"),
+                ("patch", "/patches/KB835732/" + XP)]
+SCENARIOS["signin"] = {"package": XP, "site": {"name": "signin"}, "requests": SIGNIN_ROUTE,
+                       "boxes": [CONFIRM], "ran": 1}
+SCENARIOS["signin_redirect"] = {
+    "package": XP, "site": {"name": "signin-redirect"}, "boxes": [CONFIRM], "ran": 1,
+    "requests": [("patch", "/patches/KB835732/" + XP), ("signin", "/signin/"),
+                 ("signin", "/login/"), ("patch", "/patches/KB835732/" + XP)]}
+
+# What arrived is judged by its size and whether it runs.
+SCENARIOS["error_page"] = {"package": XP, "site": {"name": "error"}, "boxes": [CONFIRM, TOO_SMALL]}
+SCENARIOS["size_100000"] = {"package": XP, "serve": ("junk", 100000), "boxes": [CONFIRM, TOO_SMALL]}
+SCENARIOS["size_100001"] = {"package": XP, "serve": ("standin", 100001), "boxes": [CONFIRM], "ran": 1}
+SCENARIOS["not_a_program"] = {"package": XP, "serve": ("junk", 150000),
+                              "boxes": [CONFIRM, NOT_STARTED]}
+SCENARIOS["server_not_listening"] = {"package": XP, "site_down": True, "requests": [],
+                                     "boxes": [CONFIRM, TOO_SMALL]}
+
+# A folder so deep that the package path would not fit: nothing fetched.
+SCENARIOS["deep_folder"] = {"package": XP, "deep": True, "requests": [], "window": False,
+                            "boxes": [CONFIRM, MISSING]}
+
+# The package leaves a process holding its file: deletion waits for a restart.
+SCENARIOS["deferred_nt"] = {"package": XP, "env": {"STANDIN_HOLD_MS": "6000"},
+                            "boxes": [CONFIRM], "ran": 1, "deferred": "nt"}
+SCENARIOS["deferred_98"] = {"version": "win98", "package": PACKAGES["win98"],
+                            "env": {"STANDIN_HOLD_MS": "6000"}, "boxes": [CONFIRM], "ran": 1,
+                            "deferred": "9x"}

@@ -1,0 +1,460 @@
+// Starts a program in the Wine prefix and plays its user: every message box
+// it shows is recorded (caption, exact texts, buttons, icon, default button,
+// topmost, owner) and answered as told; its status window is sampled while
+// it runs. Afterwards the restart deletions that Windows keeps are reported.
+//
+//   ui_probe --log FILE [--answer OK|CANCEL]... [--timeout S]
+//            [--create-key KEY] [--delete-key KEY] [--set-sz KEY NAME VALUE]
+//            [--set-multi-sz KEY NAME A|B] [--delete-value KEY NAME]
+//            [--screenshots DIR] [--clear-deferred] -- PROGRAM
+//
+// Registry keys are under HKEY_LOCAL_MACHINE and are set before the program
+// starts (Windows reads the product type when a process starts). The log
+// holds one JSON object per line. Exit code: the program's, or 3 when it had
+// to be ended after the timeout, or 4 when it could not be started.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+FILE* g_log = nullptr;
+std::string g_screenshots;
+int g_shotCount = 0;
+
+std::string Json(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void Log(const std::string& line)
+{
+    std::fprintf(g_log, "%s\n", line.c_str());
+    std::fflush(g_log);
+}
+
+std::string WindowText(HWND window)
+{
+    char text[8192];
+    int n = GetWindowTextA(window, text, sizeof text);
+    return std::string(text, n > 0 ? n : 0);
+}
+
+std::string ClassOf(HWND window)
+{
+    char name[64];
+    int n = GetClassNameA(window, name, sizeof name);
+    return std::string(name, n > 0 ? n : 0);
+}
+
+// The screen as a 24-bit bottom-up BMP; the driver turns it into PNG.
+void SaveScreenshot(const char* what)
+{
+    if (g_screenshots.empty())
+        return;
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+        GdiFlush();
+        DWORD stride = ((width * 3 + 3) / 4) * 4;
+        DWORD imageSize = stride * height;
+        BITMAPFILEHEADER file;
+        std::memset(&file, 0, sizeof file);
+        file.bfType = 0x4d42;
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + imageSize;
+        char path[MAX_PATH];
+        std::snprintf(path, sizeof path, "%s\\%02d-%s.bmp", g_screenshots.c_str(), ++g_shotCount,
+                      what);
+        if (FILE* out = std::fopen(path, "wb")) {
+            std::fwrite(&file, sizeof file, 1, out);
+            std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+            std::fwrite(bits, imageSize, 1, out);
+            std::fclose(out);
+        }
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+struct BoxParts {
+    std::string text;
+    std::vector<std::string> buttons;
+    std::vector<int> buttonIds;
+    HWND icon = nullptr;
+};
+
+BOOL CALLBACK CollectPart(HWND child, LPARAM context)
+{
+    BoxParts& parts = *reinterpret_cast<BoxParts*>(context);
+    std::string kind = ClassOf(child);
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (lstrcmpiA(kind.c_str(), "Button") == 0) {
+        if (style & WS_VISIBLE) {
+            parts.buttons.push_back(WindowText(child));
+            parts.buttonIds.push_back(GetDlgCtrlID(child));
+        }
+    } else if (lstrcmpiA(kind.c_str(), "Static") == 0) {
+        if ((style & SS_TYPEMASK) == SS_ICON)
+            parts.icon = child;
+        else if (parts.text.empty())
+            parts.text = WindowText(child);
+    }
+    return TRUE;
+}
+
+// 32 by 32 pixels as 24-bit rows, from the screen or from an icon drawn on
+// the dialog colour; icon handles of another process cannot be compared.
+std::vector<unsigned char> Pixels(HDC source, int x, int y, HICON icon)
+{
+    std::vector<unsigned char> pixels(32 * 32 * 3);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = 32;
+    info.bmiHeader.biHeight = 32;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (icon) {
+            RECT all = {0, 0, 32, 32};
+            HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_3DFACE));
+            FillRect(memory, &all, face);
+            DeleteObject(face);
+            DrawIconEx(memory, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+        } else {
+            BitBlt(memory, 0, 0, 32, 32, source, x, y, SRCCOPY);
+        }
+        GdiFlush();
+        std::memcpy(pixels.data(), bits, pixels.size());
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// Which standard icon the box shows, by its pixels on the screen.
+std::string IconName(HWND iconControl)
+{
+    if (!iconControl)
+        return "none";
+    RECT r;
+    GetWindowRect(iconControl, &r);
+    HDC screen = GetDC(nullptr);
+    std::vector<unsigned char> shown = Pixels(screen, r.left, r.top, nullptr);
+    ReleaseDC(nullptr, screen);
+    const struct {
+        LPCSTR id;
+        const char* name;
+    } icons[] = {{IDI_HAND, "error"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"},
+                 {IDI_ASTERISK, "information"}};
+    std::string best = "other";
+    long bestDifference = 32 * 32 * 3 * 8; // more than this is no match
+    for (const auto& i : icons) {
+        std::vector<unsigned char> drawn = Pixels(nullptr, 0, 0, LoadIconA(nullptr, i.id));
+        long difference = 0;
+        for (size_t p = 0; p < drawn.size(); ++p)
+            difference += std::abs(static_cast<int>(drawn[p]) - static_cast<int>(shown[p]));
+        if (difference < bestDifference) {
+            bestDifference = difference;
+            best = i.name;
+        }
+    }
+    return best;
+}
+
+void RecordAndAnswerBox(HWND box, const char* answer)
+{
+    // Let the box finish painting before it is read and pictured.
+    Sleep(200);
+    BoxParts parts;
+    EnumChildWindows(box, CollectPart, reinterpret_cast<LPARAM>(&parts));
+    DWORD_PTR defId = 0;
+    SendMessageTimeoutA(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &defId);
+    std::string buttons = "[";
+    for (size_t i = 0; i < parts.buttons.size(); ++i) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%d", parts.buttonIds[i]);
+        buttons += (i ? ", [" : "[") + Json(parts.buttons[i]) + ", " + id + "]";
+    }
+    buttons += "]";
+    LONG exStyle = GetWindowLongA(box, GWL_EXSTYLE);
+    char tail[200];
+    std::snprintf(tail, sizeof tail,
+                  ", \"icon\": \"%s\", \"default\": %d, \"topmost\": %s, \"exstyle\": \"%08lx\", "
+                  "\"owned\": %s, \"answer\": \"%s\"}",
+                  IconName(parts.icon).c_str(), HIWORD(defId) == DC_HASDEFID ? LOWORD(defId) : 0,
+                  (exStyle & WS_EX_TOPMOST) ? "true" : "false", static_cast<unsigned long>(exStyle),
+                  GetWindow(box, GW_OWNER) ? "true" : "false", answer);
+    Log("{\"event\": \"box\", \"caption\": " + Json(WindowText(box)) +
+        ", \"text\": " + Json(parts.text) + ", \"buttons\": " + buttons + tail);
+    SaveScreenshot("box");
+    int id = std::strcmp(answer, "CANCEL") == 0 ? IDCANCEL : IDOK;
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+}
+
+struct Scan {
+    DWORD processId;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM context)
+{
+    Scan& scan = *reinterpret_cast<Scan*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == scan.processId && IsWindowVisible(window))
+        scan.windows.push_back(window);
+    return TRUE;
+}
+
+HKEY CreateKey(const char* path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+void SetValue(const char* path, const char* name, DWORD type, const std::string& data)
+{
+    if (HKEY key = CreateKey(path)) {
+        RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+    }
+}
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+std::string WininitPath()
+{
+    char windows[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows, n < sizeof windows ? n : 0) + "\\WININIT.INI";
+}
+
+// What Windows is to delete or rename at the next start: the NT list and
+// the [rename] section of WININIT.INI.
+void ReportDeferred(bool report, bool clear)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, &key) == 0) {
+        std::vector<char> data(65536);
+        DWORD size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                             reinterpret_cast<BYTE*>(data.data()), &size) == 0) {
+            std::vector<std::string> items;
+            for (DWORD at = 0; at < size && data[at] != '\0';) {
+                std::string item(&data[at], strnlen(&data[at], size - at));
+                items.push_back(item);
+                at += static_cast<DWORD>(item.size()) + 1;
+                // An empty target ends a pair as well.
+                if (items.size() % 2 == 1 && at < size && data[at] == '\0') {
+                    items.push_back("");
+                    at += 1;
+                }
+            }
+            for (size_t i = 0; report && i + 1 < items.size(); i += 2)
+                Log("{\"event\": \"pending\", \"from\": " + Json(items[i]) +
+                    ", \"to\": " + Json(items[i + 1]) + "}");
+            if (clear)
+                RegDeleteValueA(key, "PendingFileRenameOperations");
+        }
+        RegCloseKey(key);
+    }
+    std::string wininit = WininitPath();
+    char section[8192];
+    DWORD n = GetPrivateProfileSectionA("rename", section, sizeof section, wininit.c_str());
+    for (DWORD at = 0; report && at < n && section[at] != '\0';) {
+        std::string line(&section[at]);
+        Log("{\"event\": \"wininit\", \"line\": " + Json(line) + "}");
+        at += static_cast<DWORD>(line.size()) + 1;
+    }
+    if (clear)
+        DeleteFileA(wininit.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* logPath = nullptr;
+    std::vector<const char*> answers;
+    DWORD timeoutMs = 240000;
+    bool clearDeferred = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        auto more = [&](int n) { return i + n < argc; };
+        if (a == "--") {
+            ++i;
+            break;
+        } else if (a == "--log" && more(1)) {
+            logPath = argv[++i];
+        } else if (a == "--answer" && more(1)) {
+            answers.push_back(argv[++i]);
+        } else if (a == "--timeout" && more(1)) {
+            timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)) * 1000;
+        } else if (a == "--screenshots" && more(1)) {
+            g_screenshots = argv[++i];
+        } else if (a == "--clear-deferred") {
+            clearDeferred = true;
+        } else if (a == "--create-key" && more(1)) {
+            if (HKEY key = CreateKey(argv[++i]))
+                RegCloseKey(key);
+        } else if (a == "--delete-key" && more(1)) {
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, argv[++i]);
+        } else if (a == "--set-sz" && more(3)) {
+            SetValue(argv[i + 1], argv[i + 2], REG_SZ, std::string(argv[i + 3]) + '\0');
+            i += 3;
+        } else if (a == "--set-multi-sz" && more(3)) {
+            std::string list = argv[i + 3];
+            for (char& c : list)
+                if (c == '|')
+                    c = '\0';
+            SetValue(argv[i + 1], argv[i + 2], REG_MULTI_SZ, list + '\0' + '\0');
+            i += 3;
+        } else if (a == "--delete-value" && more(2)) {
+            HKEY key;
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, argv[i + 1], 0, KEY_SET_VALUE, &key) == 0) {
+                RegDeleteValueA(key, argv[i + 2]);
+                RegCloseKey(key);
+            }
+            i += 2;
+        } else {
+            std::fprintf(stderr, "ui_probe: unknown or incomplete option %s\n", argv[i]);
+            return 4;
+        }
+    }
+    if (!logPath || i >= argc) {
+        std::fprintf(stderr, "usage: ui_probe --log FILE [options] -- PROGRAM\n");
+        return 4;
+    }
+    g_log = std::fopen(logPath, "w");
+    if (!g_log)
+        return 4;
+    if (clearDeferred)
+        ReportDeferred(false, true);
+
+    // Started as from Explorer: its own folder as the working directory.
+    std::string program = argv[i];
+    std::string folder = program.substr(0, program.find_last_of('\\') + 1);
+    std::string command = "\"" + program + "\"";
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+        Log("{\"event\": \"not-started\", \"error\": " + std::to_string(GetLastError()) + "}");
+        std::fclose(g_log);
+        return 4;
+    }
+    CloseHandle(process.hThread);
+
+    std::vector<HWND> answered;
+    size_t nextAnswer = 0;
+    std::string lastSample;
+    bool picturedStatus = false;
+    DWORD started = GetTickCount();
+    int result = 0;
+    for (;;) {
+        DWORD wait = WaitForSingleObject(process.hProcess, 20);
+        Scan scan = {process.dwProcessId, {}};
+        EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&scan));
+        for (HWND window : scan.windows) {
+            std::string kind = ClassOf(window);
+            if (kind == "#32770") {
+                bool seen = false;
+                for (HWND done : answered)
+                    seen = seen || done == window;
+                if (!seen) {
+                    answered.push_back(window);
+                    RecordAndAnswerBox(window, nextAnswer < answers.size() ? answers[nextAnswer] : "OK");
+                    ++nextAnswer;
+                }
+            } else {
+                HWND line = GetWindow(window, GW_CHILD);
+                RECT r;
+                GetWindowRect(window, &r);
+                char geometry[96];
+                std::snprintf(geometry, sizeof geometry,
+                              ", \"rect\": [%ld, %ld, %ld, %ld], \"style\": \"%08lx\"}", r.left,
+                              r.top, r.right - r.left, r.bottom - r.top,
+                              static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
+                std::string sample = "{\"event\": \"window\", \"class\": " + Json(kind) +
+                                     ", \"title\": " + Json(WindowText(window)) +
+                                     ", \"status\": " + Json(line ? WindowText(line) : "") + geometry;
+                if (sample != lastSample) {
+                    Log(sample);
+                    lastSample = sample;
+                    if (line && !picturedStatus) {
+                        picturedStatus = true;
+                        SaveScreenshot("status");
+                    }
+                }
+            }
+        }
+        if (wait == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            Log("{\"event\": \"exit\", \"code\": " + std::to_string(code) + "}");
+            result = static_cast<int>(code);
+            break;
+        }
+        if (GetTickCount() - started > timeoutMs) {
+            TerminateProcess(process.hProcess, 3);
+            WaitForSingleObject(process.hProcess, 10000);
+            Log("{\"event\": \"timeout\"}");
+            result = 3;
+            break;
+        }
+    }
+    CloseHandle(process.hProcess);
+    ReportDeferred(true, false);
+    std::fclose(g_log);
+    return result;
+}
