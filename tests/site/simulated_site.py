@@ -25,7 +25,9 @@ Scenarios (query `name`, with `size` and `package` where they apply):
   hang          accepts and never answers
   stall         sends half the body, then nothing
   endless       a body that never ends (until the client goes)
-  page          answers the HTML in `body` (for crafted pages)
+  page          answers the HTML in `body`, or the file `bodyfile` (crafted pages)
+  zeros         a short page with zero bytes in a header and in the body
+An extra listener on --ftp-port records any connection as server "ftp".
 """
 import argparse
 import json
@@ -154,7 +156,21 @@ def handler_for(site, server_name):
                 return self.send_body("<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD>"
                                       "<BODY>Not Found</BODY></HTML>\n", 404)
             if name == "page":
+                if s.get("bodyfile"):
+                    with open(s["bodyfile"], "rb") as f:
+                        return self.send_body(f.read())
                 return self.send_body(s.get("body", ""))
+            if name == "zeros":
+                # Zero bytes in a header and all through a short page.
+                body = b"<HTML>\0<BODY>\0" + BANNER.encode() + b"\0</BODY></HTML>\n" * 50
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("X-Padding", "a\0b")
+                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(body)
+                return None
             if name == "banner":
                 return self.send_body(f"<HTML><BODY><H1>{BANNER}</H1>Please sign in.</BODY></HTML>\n")
             if name in ("signin", "signin-redirect", "return-nolink", "return-again"):
@@ -235,11 +251,25 @@ def handler_for(site, server_name):
     return Handler
 
 
+def other_scheme_listener(site, port):
+    """Stands where an ftp: link of a hostile page points: any connection is
+    recorded (as server "ftp") and closed."""
+    listener = socket.create_server(("127.0.0.1", port))
+    while True:
+        connection, _ = listener.accept()
+        entry = {"server": "ftp", "path": "", "query": "", "agent": ""}
+        with site.lock:
+            site.requests.append(entry)
+        connection.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--state", required=True, help="folder for certificates and the request log")
     parser.add_argument("--http-port", type=int, default=48080)
     parser.add_argument("--https-port", type=int, default=48443)
+    parser.add_argument("--ftp-port", type=int, default=48021,
+                        help="records every connection: a link that must not be followed")
     args = parser.parse_args()
     os.makedirs(args.state, exist_ok=True)
     crt, key = make_certificates(args.state)
@@ -253,6 +283,7 @@ def main():
     https.socket = context.wrap_socket(https.socket, server_side=True)
     for server in (http, https):
         threading.Thread(target=server.serve_forever, daemon=True).start()
+    threading.Thread(target=other_scheme_listener, args=(site, args.ftp_port), daemon=True).start()
     with open(os.path.join(args.state, "site.pid"), "w", encoding="ascii") as f:
         f.write(str(os.getpid()))
     print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",

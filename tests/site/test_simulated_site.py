@@ -29,10 +29,10 @@ class SimulatedSite(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.state = tempfile.mkdtemp(prefix="site-")
-        cls.http, cls.https = free_port(), free_port()
+        cls.http, cls.https, cls.ftp = free_port(), free_port(), free_port()
         cls.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "simulated_site.py"),
                                      "--state", cls.state, "--http-port", str(cls.http),
-                                     "--https-port", str(cls.https)],
+                                     "--https-port", str(cls.https), "--ftp-port", str(cls.ftp)],
                                     stdout=subprocess.PIPE, text=True)
         cls.proc.stdout.readline()
         cls.tls = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.crt"))
@@ -123,6 +123,29 @@ class SimulatedSite(unittest.TestCase):
         head, _, body = data.partition(b"\r\n\r\n")
         self.assertIn(b"Content-Length: 200000", head)
         self.assertEqual(100000, len(body))
+
+    def test_zero_bytes_in_header_and_body_and_pages_from_files(self):
+        self.control(name="zeros")
+        with socket.create_connection(("127.0.0.1", self.http), timeout=10) as s:
+            s.sendall(b"GET /patches/KB835732/x.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+            data = b""
+            while chunk := s.recv(65536):
+                data += chunk
+        head, _, body = data.partition(b"\r\n\r\n")
+        self.assertIn(b"X-Padding: a\0b", head)
+        self.assertIn(b"\0", body)
+        page = os.path.join(self.state, "big.htm")
+        with open(page, "wb") as f:
+            f.write(b"x" * 100000)
+        self.control(name="page", bodyfile=page)
+        self.assertEqual((200, b"x" * 100000), self.get(self.package_url()))
+
+    def test_connections_to_the_other_scheme_port_are_recorded(self):
+        self.control(name="package")
+        with socket.create_connection(("127.0.0.1", self.ftp), timeout=10) as s:
+            s.recv(10)
+        time.sleep(0.2)
+        self.assertEqual(["ftp"], [r["server"] for r in self.log()])
 
 
 if __name__ == "__main__":
