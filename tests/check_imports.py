@@ -4,9 +4,16 @@
 The list (allowed_imports.txt) names, per DLL, the functions that both
 Windows 95 and Windows NT 4.0 export; a program importing anything else
 would be refused by their loaders before it could say a word.
+
+Delay-loaded DLLs are checked too: a function missing from one of them
+would fail the moment the program first calls it. objdump (binutils 2.40)
+does not list delay imports, and GNU ld leaves the PE header's delay-import
+directory empty, so they are read here by finding their descriptors in the
+file's sections.
 """
 import argparse
 import re
+import struct
 import subprocess
 import sys
 
@@ -47,28 +54,155 @@ def read_imports(objdump, program):
     return imports
 
 
+class PeImage:
+    """Reads a 32-bit PE file by relative virtual address."""
+
+    def __init__(self, path):
+        data = open(path, "rb").read()
+        if data[:2] != b"MZ":
+            sys.exit(f"{path}: not a PE file")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            sys.exit(f"{path}: not a PE file")
+        sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
+        optional = pe + 24
+        if struct.unpack_from("<H", data, optional)[0] != 0x10B:
+            sys.exit(f"{path}: not a 32-bit PE file")
+        self.image_base, self.image_size = struct.unpack_from("<I", data, optional + 28)[0], \
+            struct.unpack_from("<I", data, optional + 56)[0]
+        self.data = data
+        self.sections = []
+        table = optional + optional_size
+        for i in range(sections):
+            vsize, rva, raw_size, raw = struct.unpack_from("<IIII", data, table + i * 40 + 8)
+            self.sections.append((rva, max(vsize, raw_size), raw, raw_size))
+
+    def offset(self, rva):
+        """The file offset of an address, or None outside the file's data."""
+        for start, size, raw, raw_size in self.sections:
+            if start <= rva < start + size:
+                return raw + rva - start if rva - start < raw_size else None
+        return None
+
+    def dword(self, rva):
+        at = self.offset(rva)
+        if at is None or at + 4 > len(self.data):
+            return None
+        return struct.unpack_from("<I", self.data, at)[0]
+
+    def text(self, rva, pattern):
+        """The NUL-ended text at an address when it matches pattern, else None."""
+        at = self.offset(rva)
+        if at is None:
+            return None
+        end = self.data.find(b"\0", at, at + 256)
+        if end < 0:
+            return None
+        text = self.data[at:end].decode("latin-1")
+        return text if re.fullmatch(pattern, text) else None
+
+
+DLL_NAME = r"[A-Za-z0-9_.-]+\.[Dd][Ll][Ll]"
+FUNCTION_NAME = r"[A-Za-z_?@$][A-Za-z0-9_?@$]*"
+
+
+def read_delay_descriptor(image, rva):
+    """(dll, functions, unbound) of the delay-import descriptor at rva, or
+    None when the bytes there are not one. unbound lists the functions whose
+    address slot does not point into the program: their first call would
+    jump there instead of to the code that loads the DLL."""
+    fields = [image.dword(rva + 4 * i) for i in range(8)]
+    if None in fields:
+        return None
+    attributes, name, module, iat, names = fields[:5]
+    if attributes not in (0, 1):
+        return None
+    # Attribute bit 0: the fields are relative addresses, else full ones.
+    base = 0 if attributes == 1 else image.image_base
+    if min(name, module, iat, names) < base:
+        return None
+    name, module, iat, names = (x - base for x in (name, module, iat, names))
+    dll = image.text(name, DLL_NAME)
+    if not dll or not 0 < module < image.image_size:
+        return None
+    functions, unbound = set(), set()
+    for i in range(100000):
+        entry, slot = image.dword(names + 4 * i), image.dword(iat + 4 * i)
+        if entry is None or slot is None:
+            return None
+        if entry == 0:
+            break
+        if entry & 0x80000000:
+            function = f"#{entry & 0xFFFF}"
+        else:
+            function = image.text(entry - base + 2, FUNCTION_NAME)
+            if function is None:
+                return None
+        functions.add(function)
+        if not 0 < slot - image.image_base < image.image_size:
+            unbound.add(function)
+    return (dll.lower(), functions, unbound) if functions else None
+
+
+def read_delay_imports(program):
+    """The delay-loaded functions by DLL, and those among them not bound to
+    their loading code as "dll!function"."""
+    image = PeImage(program)
+    imports, unbound = {}, []
+    for start, _, _, raw_size in image.sections:
+        for rva in range(start, start + raw_size - 31, 4):
+            found = read_delay_descriptor(image, rva)
+            if found:
+                imports.setdefault(found[0], set()).update(found[1])
+                unbound += [f"{found[0]}!{f}" for f in sorted(found[2])]
+    return imports, unbound
+
+
+def outside(allowed, imports, how=""):
+    bad = []
+    for dll, functions in sorted(imports.items()):
+        if dll not in allowed:
+            bad.append(f"{dll} (the whole DLL{how})")
+            continue
+        bad += [f"{dll}!{f}" for f in sorted(functions - allowed[dll])]
+    return bad
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--allowed", required=True)
     parser.add_argument("--expect-outside", metavar="DLL!FUNCTION",
                         help="succeed only when exactly this import is refused")
+    parser.add_argument("--expect-delay-loaded", metavar="DLL", action="append", default=[],
+                        help="fail unless DLL is delay-loaded and not a load-time import")
     parser.add_argument("program")
     args = parser.parse_args()
     allowed = read_allowed(args.allowed)
     imports = read_imports(args.objdump, args.program)
     if not imports:
         sys.exit(f"{args.program}: no imports found (not a PE file?)")
-    bad = []
-    for dll, functions in sorted(imports.items()):
-        if dll not in allowed:
-            bad.append(f"{dll} (the whole DLL)")
-            continue
-        bad += [f"{dll}!{f}" for f in sorted(functions - allowed[dll])]
+    delayed, unbound = read_delay_imports(args.program)
+    bad = outside(allowed, imports) + outside(allowed, delayed, ", delay-loaded")
     for item in bad:
         print(f"not on the list: {item}")
+    for dll in sorted(delayed):
+        print(f"delay-loaded: {dll} ({', '.join(sorted(delayed[dll]))})")
     count = sum(len(f) for f in imports.values())
-    print(f"{args.program}: {count} imports from {len(imports)} DLLs, {len(bad)} outside the list")
+    delayed_count = sum(len(f) for f in delayed.values())
+    print(f"{args.program}: {count} imports from {len(imports)} DLLs, {delayed_count} "
+          f"delay-loaded from {len(delayed)}, {len(bad)} outside the list")
+    load_faults = [f"{item} is delay-loaded, but its slot does not lead to the loading code"
+                 for item in unbound]
+    for dll in (d.lower() for d in args.expect_delay_loaded):
+        if dll in imports:
+            load_faults.append(f"{dll} is loaded with the program")
+        if dll not in delayed:
+            load_faults.append(f"{dll} is not delay-loaded")
+    for item in load_faults:
+        print(item)
+    if load_faults:
+        return 1
     if args.expect_outside:
         return 0 if bad == [args.expect_outside.lower().split("!")[0] + "!" +
                             args.expect_outside.split("!")[1]] else 1
