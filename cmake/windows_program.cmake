@@ -22,7 +22,36 @@ target_compile_options(patcher_core PUBLIC -ffile-prefix-map=${CMAKE_SOURCE_DIR}
 # Windows 95 / NT 4.0 headers: nothing newer may creep into the program.
 target_compile_definitions(patcher_core PUBLIC WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
   _WIN32_IE=0x0400 __USE_MINGW_ANSI_STDIO=0)
-target_link_libraries(patcher_core PUBLIC wininet advapi32 user32 kernel32)
+# Makes the imported library NAME that delay-loads DLL's functions named in
+# DEF (with the import library's stdcall @N decorations); the helper its
+# stubs call on first use, __delayLoadHelper2, comes from the MinGW-w64
+# runtime.
+function(add_delay_import_library name def dll)
+  set(lib ${CMAKE_CURRENT_BINARY_DIR}/lib${name}.a)
+  # Made where it lies under a plain name: dlltool names its symbols after
+  # the output path.
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_DLLTOOL} --kill-at --deterministic-libraries --input-def ${def}
+            --output-delaylib lib${name}.a --dllname ${dll}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} DEPENDS ${def} VERBATIM)
+  add_custom_target(${name}_generate DEPENDS ${lib})
+  # GNU ld drops the code of an import stub whose own symbol nobody names,
+  # as with dllimport calls that go through the address slot; for a delay
+  # import that code is the loader the slot first points at, so each stub
+  # is named here.
+  file(STRINGS ${def} functions REGEX "^[A-Za-z][A-Za-z0-9_]*@[0-9]+$")
+  list(TRANSFORM functions PREPEND "LINKER:-u,_")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  add_library(${name} STATIC IMPORTED)
+  set_target_properties(${name} PROPERTIES IMPORTED_LOCATION ${lib}
+    INTERFACE_LINK_OPTIONS "${functions}")
+  add_dependencies(${name} ${name}_generate)
+endfunction()
+
+# WinINet is delay-loaded: the program starts, probes and asks on a Windows
+# without it, and only the download needs it (see Fetch).
+add_delay_import_library(wininet_delay ${CMAKE_SOURCE_DIR}/src/download/wininet.def wininet.dll)
+target_link_libraries(patcher_core PUBLIC wininet_delay advapi32 user32 kernel32)
 
 # Only the platform's own DLLs: the GCC runtimes are linked in statically.
 set(PATCHER_LINK_FLAGS -static -static-libgcc -static-libstdc++

@@ -40,8 +40,14 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
         return kNoFile;
     char* chunk = static_cast<char*>(std::malloc(kChunk));
     FetchOutcome outcome = kNoSession;
-    HINTERNET session = InternetOpenA("InetURL/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, 0);
+    // WinINet is delay-loaded, and its helper raises an exception when the
+    // DLL is missing; loading it here first makes that a session that
+    // cannot be opened. Our reference is dropped below: the helper holds its
+    // own from the first call on, so this costs a count, not a reload.
+    HMODULE wininet = LoadLibraryA("wininet.dll");
+    HINTERNET session = wininet ? InternetOpenA("InetURL/1.0", INTERNET_OPEN_TYPE_PRECONFIG,
+                                                nullptr, nullptr, 0)
+                                : nullptr;
     if (session) {
         HINTERNET request = chunk ? InternetOpenUrlA(session, url, nullptr, 0, 0, 0) : nullptr;
         if (request) {
@@ -61,6 +67,8 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
         }
         InternetCloseHandle(session);
     }
+    if (wininet)
+        FreeLibrary(wininet);
     std::fclose(file);
     std::free(chunk);
     return outcome;
