@@ -6,6 +6,7 @@
 
 #include "../common/fixed_text.h"
 #include "../common/platform.h"
+#include "site_settings.h"
 
 #include <wininet.h>
 #include "signin_page.h"
@@ -16,6 +17,14 @@ namespace {
 constexpr size_t kChunk = 1024;
 constexpr size_t kFileNameArea = 260;
 constexpr size_t kProgressArea = 4096;
+// Windows' own limits on a silent server run up to an hour, depending on
+// the Internet Explorer installed; half a minute of silence ends a fetch
+// there. (Wine 8 ignores these options for InternetOpenUrlA and waits.)
+constexpr DWORD kSilenceLimitMs = 30000;
+// No update package comes near this; a body that runs past it (a server
+// that never stops sending) is not the package, and the file is emptied so
+// that the run reports a failed download instead of filling the disk.
+constexpr unsigned kLargestPackage = PATCHER_LARGEST_PACKAGE;
 
 enum FetchOutcome {
     kNoFile,    // the target file could not be opened
@@ -49,11 +58,22 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
                                                 nullptr, nullptr, 0)
                                 : nullptr;
     if (session) {
+        DWORD limit = kSilenceLimitMs;
+        InternetSetOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &limit, sizeof limit);
+        InternetSetOptionA(session, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
+        InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
         HINTERNET request = chunk ? InternetOpenUrlA(session, url, nullptr, 0, 0, 0) : nullptr;
         if (request) {
             char progressText[kProgressArea];
             DWORD got = 0;
+            unsigned fetched = 0;
             while (InternetReadFile(request, chunk, kChunk, &got) && got > 0) {
+                if (got > kLargestPackage - fetched) {
+                    std::fclose(file);
+                    file = std::fopen(transfer.targetPath, "wb");
+                    break;
+                }
+                fetched += got;
                 std::fwrite(chunk, got, 1, file);
                 transfer.total += got;
                 std::snprintf(progressText, sizeof progressText, "%u Bytes read (%s)",
@@ -69,7 +89,8 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
     }
     if (wininet)
         FreeLibrary(wininet);
-    std::fclose(file);
+    if (file)
+        std::fclose(file);
     std::free(chunk);
     return outcome;
 }
