@@ -24,7 +24,7 @@ import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scenarios import DESCRIPTIONS, MARKERS, SCENARIOS, expected_boxes  # noqa: E402
+from scenarios import DESCRIPTIONS, HOSTILE_PAGES, MARKERS, SCENARIOS, expected_boxes  # noqa: E402
 
 
 def wine_path(path):
@@ -102,6 +102,11 @@ def run(config, name):
     kind, size = served
     served_path = padded_standin(config, root, size) if kind == "standin" else junk_file(root, size)
     site = dict(s.get("site", {"name": "package"}))
+    if s.get("page"):
+        page_path = os.path.join(root, "served", "page.htm")
+        with open(page_path, "w", encoding="latin-1") as f:
+            f.write(HOSTILE_PAGES[s["page"]])
+        site = {"name": "page", "bodyfile": page_path}
     site.setdefault("package", served_path)
     if package:
         site.setdefault("file", package)
@@ -168,7 +173,14 @@ def judge(config, name, s, folder, program, code, events, requests, seconds):
     if want is None:
         want = [("patch", "/patches/KB835732/" + package)] if package else []
     seen = [(r["server"], r["path"]) for r in requests]
-    f.check(seen == [tuple(w) for w in want], f"requests expected {want}, site saw {seen}")
+    if want == "patch-first":
+        # Whatever the pages led to, it began with the package and never
+        # went anywhere but the site's own web servers.
+        f.check(seen[:1] == [("patch", "/patches/KB835732/" + package)]
+                and all(server in ("patch", "signin") for server, _ in seen),
+                f"requests: {seen}")
+    else:
+        f.check(seen == [tuple(w) for w in want], f"requests expected {want}, site saw {seen}")
     f.check(all(r["agent"] == "InetURL/1.0" for r in requests),
             f"every request with the agent InetURL/1.0: {requests}")
 
@@ -215,8 +227,10 @@ def judge(config, name, s, folder, program, code, events, requests, seconds):
             f.check([(p["from"], p["to"]) for p in pending] == [("\\??\\" + target, "")],
                     f"restart deletion expected for {target}: {pending}")
         else:
-            f.check(len(wininit) == 1 and wininit[0]["line"].startswith("NUL=")
-                    and wininit[0]["line"].upper().endswith(package[:6].upper() + "~1.EXE"),
+            # The short (8.3) path of the package; Wine makes up its own
+            # short names, so only the form is checked.
+            f.check(len(wininit) == 1 and re.match(r"^NUL=Z:\\.*\\PROGRAM\\[^\\]+\.EXE$",
+                                                   wininit[0]["line"].upper()) is not None,
                     f"WININIT.INI [rename] entry expected: {wininit}")
         # The holder lets go after a while; then the file can go.
         for _ in range(100):

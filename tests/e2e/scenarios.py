@@ -128,3 +128,64 @@ SCENARIOS["deferred_nt"] = {"package": XP, "env": {"STANDIN_HOLD_MS": "6000"},
 SCENARIOS["deferred_98"] = {"version": "win98", "package": PACKAGES["win98"],
                             "env": {"STANDIN_HOLD_MS": "6000"}, "boxes": [CONFIRM], "ran": 1,
                             "deferred": "9x"}
+
+# Hostile and broken servers: each ends with one "unable to download" box
+# after the confirmation, and nothing left beside the program. Pages are
+# written by make_page(folder) and served from the patch URL.
+SIGNIN_HEAD = ('<HTML><BODY><H1>Tarrowin Keyloom</H1>\n<FORM METHOD="POST" ACTION="/login/">\n')
+
+
+def signin_page(rt, st="st-1", pad=0):
+    return (SIGNIN_HEAD + " " * pad + f'<INPUT type="hidden" name="RT" value="{rt}">\n'
+            f'<INPUT type="hidden" name="ST" value="{st}">\n</FORM></BODY></HTML>\n')
+
+
+def return_page(link, pad=0):
+    return ("<HTML><BODY>Tarrowin Keyloom\n" + " " * pad + "<!-- The return_url -->\n"
+            f'<P><A HREF="{link};">Continue</A>\n<!-- END return_url -->\n</BODY></HTML>\n')
+
+
+def straddling(page, marker, cap=8190):
+    """The page padded so that `marker` starts 5 bytes before the read cap."""
+    at = page.index(marker)
+    return page[:at - 1] + " " * (cap - 5 - at) + page[at - 1:]
+
+
+PACKAGE_URL = "http://127.0.0.1:48080/patches/KB835732/" + XP
+
+HOSTILE_PAGES = {
+    "rt_4095": signin_page("rt-" + "r" * 4092),
+    "rt_4096": signin_page("rt-" + "r" * 4093),
+    "rt_100000": signin_page("rt-" + "r" * 99997),
+    "st_4096": signin_page("rt-1", "st-" + "s" * 4093),
+    "st_100000": signin_page("rt-1", "st-" + "s" * 99997),
+    "return_4095": return_page(PACKAGE_URL + "?ticket=" + "t" * (4095 - len(PACKAGE_URL) - 8)),
+    "return_4096": return_page(PACKAGE_URL + "?ticket=" + "t" * (4096 - len(PACKAGE_URL) - 8)),
+    "return_100000": return_page(PACKAGE_URL + "?ticket=" + "t" * 99900),
+    "return_file": return_page("file:///C:/windows/system32/notepad.exe"),
+    "return_ftp": return_page("ftp://127.0.0.1:48021/" + XP),
+    "banner_straddles_cap": straddling(signin_page("rt-1"), "Tarrowin Keyloom"),
+    "st_straddles_cap": straddling(signin_page("rt-1"), 'name="ST"'),
+    "return_straddles_cap": straddling(return_page(PACKAGE_URL), "<!-- END return_url"),
+    "page_larger_than_buffers": signin_page("rt-1", pad=200000),
+}
+for page_name, page in HOSTILE_PAGES.items():
+    # A page longer than a package may be is run, and fails to start.
+    SCENARIOS[f"hostile_{page_name}"] = {
+        "package": XP, "page": page_name, "requests": "patch-first",
+        "boxes": [CONFIRM, NOT_STARTED if len(page) > 100000 else TOO_SMALL]}
+# A body past the test build's 4 MiB limit is thrown away. (A server that
+# accepts and never answers, or stops mid-body, holds Wine's WinINet for
+# good whatever timeouts are set, so those two are not run here.)
+for site_name, extra in (("endless", {}),
+                         ("zeros", {}), ("cut", {"size": "150000"})):
+    SCENARIOS[f"hostile_{site_name}"] = {"package": XP, "site": {"name": site_name, **extra},
+                                         "requests": "patch-first", "boxes": [CONFIRM, TOO_SMALL],
+                                         "timeout": 400}
+
+# Without WinINet the program still starts, asks, and ends cleanly.
+NO_WININET = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=d"}
+SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,
+                                 "boxes": [CONFIRM, NOT_REQUIRED]}
+SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [],
+                                 "boxes": [CONFIRM, TOO_SMALL]}
