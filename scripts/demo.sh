@@ -1,19 +1,103 @@
 #!/usr/bin/env bash
-# Builds the program for the loopback demo site and runs it in the Wine
-# prefix as Windows XP.
+# The program's main job, on a fresh Debian machine: builds it for the demo
+# site on loopback (the patch server behind the web sign-in, over HTTPS,
+# serving a stand-in package), and runs it in the Wine prefix as Windows XP.
+#
+# With a display (DISPLAY set) you click the real windows yourself. Without
+# one it runs under Xvfb, answers the windows itself, saves a screenshot of
+# each step as PNG under build/demo/screenshots, and prints what happened.
+# The stand-in package records the update as installed, so the second run
+# shows "Patch not required"; each demo starts from an unpatched machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+here=$(pwd)
 
 scripts/install-deps.sh
 cmake --preset test >/dev/null
-cmake --build --preset test -j "$(nproc)" --target KB835732Patcher
-echo "built build/test/KB835732Patcher.exe ($(stat -c %s build/test/KB835732Patcher.exe) bytes)"
+cmake --build --preset test -j "$(nproc)" --target KB835732Patcher ui_probe standin_package add_root_ca
+program=build/test/KB835732Patcher.exe
+echo "built $program ($(stat -c %s $program) bytes)"
 
 export PATCHER_WINE_EMULATED=${PATCHER_WINE_EMULATED:-1}
 if ! reason=$(scripts/wine-run.sh --probe); then
   echo "demo: cannot run the program on this machine: $reason." >&2
   exit 1
 fi
-trap 'scripts/wine-run.sh --stop' EXIT
-scripts/wine-run.sh --version winxp build/test/KB835732Patcher.exe || code=$?
-echo "demo: the program ended with exit code ${code:-0}"
+interactive=${DISPLAY:+1}
+trap 'scripts/site.sh stop; scripts/wine-run.sh --stop' EXIT
+scripts/site.sh start build/test/tests/wine/add_root_ca.exe >/dev/null
+
+demo=build/demo
+rm -rf "$demo/program" "$demo/served" "$demo/screenshots" "$demo/shots-"*
+mkdir -p "$demo/program" "$demo/served" "$demo/screenshots"
+cp "$program" "$demo/program/"
+# The stand-in package, padded past the 100000 bytes a package must exceed.
+python3 - "$demo/served/standin.exe" build/test/tests/wine/standin_package.exe <<'PY'
+import sys
+data = open(sys.argv[2], "rb").read()
+open(sys.argv[1], "wb").write(data + b"\0" * (150000 - len(data)))
+PY
+python3 - "$here/$demo/served/standin.exe" <<'PY'
+import sys, urllib.parse, urllib.request
+query = urllib.parse.urlencode({"name": "signin", "package": sys.argv[1],
+                                "file": "WindowsXP-KB835732-x86-ENU.EXE", "size": "150000"})
+urllib.request.urlopen("http://127.0.0.1:48080/_control/scenario?" + query).read()
+PY
+
+winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd | tr / '\\')\\$(basename "$1")"; }
+marker='Software\Microsoft\Windows\CurrentVersion\Uninstall\KB835732'
+probe=build/test/tests/e2e/ui_probe.exe
+export STANDIN_MARK_INSTALLED=1 STANDIN_RUN_MS=1500
+
+run() { # run NUMBER [probe options...]
+  local n=$1; shift
+  if [ -n "$interactive" ]; then
+    scripts/wine-run.sh --version winxp "$demo/program/KB835732Patcher.exe" || true
+  else
+    mkdir -p "$demo/shots-$n"
+    scripts/wine-run.sh --version winxp "$probe" --log "$(winpath "$demo/run-$n.log")" \
+      --screenshots "$(winpath "$demo/shots-$n")" "$@" -- "$(winpath "$demo/program/KB835732Patcher.exe")" || true
+  fi
+}
+
+echo "== first run: the update is not installed yet"
+if [ -n "$interactive" ]; then
+  scripts/wine-run.sh reg delete "HKLM\\$marker" /f >/dev/null 2>&1 || true
+  run 1
+else
+  run 1 --delete-key "$marker"
+fi
+echo "== second run: the package marked the update as installed"
+run 2
+
+if [ -z "$interactive" ]; then
+  python3 - "$demo" <<'PY'
+import json, os, sys
+demo = sys.argv[1]
+for n in (1, 2):
+    print(f"-- run {n}")
+    status = None
+    for line in open(os.path.join(demo, f"run-{n}.log"), encoding="utf-8"):
+        e = json.loads(line)
+        if e["event"] == "box":
+            print(f"   message box {e['caption']!r}: {e['text']!r}, answered {e['answer']}")
+        elif e["event"] == "window" and e["status"]:
+            status = e
+        elif e["event"] == "exit":
+            if status:
+                print(f"   status window {status['title']!r}, last line {status['status']!r}")
+            print(f"   exit code {e['code']}")
+PY
+  names=(confirmation status-window patch-not-required)
+  i=0
+  for bmp in "$demo"/shots-1/*.bmp "$demo"/shots-2/*.bmp; do
+    [ -e "$bmp" ] || continue
+    name=${names[$i]:-step-$i}
+    python3 scripts/bmp_to_png.py "$bmp" "$demo/screenshots/$((i + 1))-$name.png"
+    i=$((i + 1))
+  done
+  echo "-- what the site saw:"
+  python3 -c 'import json,urllib.request; [print("  ", r["server"], r["path"], r["agent"]) for r in json.load(urllib.request.urlopen("http://127.0.0.1:48080/_control/log"))]'
+  echo "-- package runs: $(cat "$demo/program/WindowsXP-KB835732-x86-ENU.EXE.ran.txt" 2>/dev/null | wc -l); left beside the program: $(ls "$demo/program" | grep -v -e KB835732Patcher.exe -e ran.txt | wc -l) files"
+  echo "screenshots: $(ls "$demo/screenshots" | tr '\n' ' ')(in $demo/screenshots)"
+fi

@@ -431,7 +431,8 @@ int main(int argc, char** argv)
                 if (sample != lastSample) {
                     Log(sample);
                     lastSample = sample;
-                    if (line && !picturedStatus) {
+                    // Pictured mid-download, past the sign-in pages.
+                    if (line && !picturedStatus && std::atol(WindowText(line).c_str()) >= 50000) {
                         picturedStatus = true;
                         SaveScreenshot("status");
                     }
