@@ -189,3 +189,11 @@ SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,
                                  "boxes": [CONFIRM, NOT_REQUIRED]}
 SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [],
                                  "boxes": [CONFIRM, TOO_SMALL]}
+
+# Run only with a build pinned to the digest of the stand-in as served at
+# 150000 bytes (tests/e2e/pinned_test.sh): the pinned file runs; any other
+# is refused like a failed download, never run, and removed.
+PINNED_SCENARIOS = {
+    "pinned_match": {"package": XP, "serve": ("standin", 150000), "boxes": [CONFIRM], "ran": 1},
+    "pinned_tampered": {"package": XP, "serve": ("standin", 150001), "boxes": [CONFIRM, TOO_SMALL]},
+}
