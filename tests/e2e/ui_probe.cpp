@@ -203,12 +203,15 @@ std::string IconName(HWND iconControl)
     return best;
 }
 
-void RecordAndAnswerBox(HWND box, const char* answer)
+// False when the box has no buttons yet (still being made): look again.
+bool RecordAndAnswerBox(HWND box, const char* answer)
 {
     // Let the box finish painting before it is read and pictured.
     Sleep(200);
     BoxParts parts;
     EnumChildWindows(box, CollectPart, reinterpret_cast<LPARAM>(&parts));
+    if (parts.buttons.empty())
+        return false;
     DWORD_PTR defId = 0;
     SendMessageTimeoutA(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &defId);
     std::string buttons = "[";
@@ -231,6 +234,7 @@ void RecordAndAnswerBox(HWND box, const char* answer)
     SaveScreenshot("box");
     int id = std::strcmp(answer, "CANCEL") == 0 ? IDCANCEL : IDOK;
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    return true;
 }
 
 struct Scan {
@@ -411,9 +415,10 @@ int main(int argc, char** argv)
                 bool seen = false;
                 for (HWND done : answered)
                     seen = seen || done == window;
-                if (!seen) {
+                if (!seen && RecordAndAnswerBox(window, nextAnswer < answers.size()
+                                                            ? answers[nextAnswer]
+                                                            : "OK")) {
                     answered.push_back(window);
-                    RecordAndAnswerBox(window, nextAnswer < answers.size() ? answers[nextAnswer] : "OK");
                     ++nextAnswer;
                 }
             } else {
