@@ -34,8 +34,9 @@ cp "$program" "$demo/program/"
 # The stand-in package, padded past the 100000 bytes a package must exceed.
 python3 - "$demo/served/standin.exe" build/test/tests/wine/standin_package.exe <<'PY'
 import sys
-data = open(sys.argv[2], "rb").read()
-open(sys.argv[1], "wb").write(data + b"\0" * (150000 - len(data)))
+sys.path.insert(0, "tests/e2e")
+from run_scenario import padded_bytes
+open(sys.argv[1], "wb").write(padded_bytes(sys.argv[2], 150000))
 PY
 python3 - "$here/$demo/served/standin.exe" <<'PY'
 import sys, urllib.parse, urllib.request

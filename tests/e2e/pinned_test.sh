@@ -6,10 +6,11 @@ set -euo pipefail
 source_dir=$1 work=$2/pinned config=$3
 mkdir -p "$work"
 standin=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["standin"])' "$config")
-digest=$(python3 - "$standin" <<'PY'
+digest=$(python3 - "$(dirname "$0")" "$standin" <<'PY'
 import hashlib, sys
-data = open(sys.argv[1], "rb").read()
-print(hashlib.sha256(data + b"\0" * (150000 - len(data))).hexdigest())
+sys.path.insert(0, sys.argv[1])
+from run_scenario import padded_bytes
+print(hashlib.sha256(padded_bytes(sys.argv[2], 150000)).hexdigest())
 PY
 )
 cmake --preset test -S "$source_dir" -B "$work/build" -DPATCHER_TESTS=OFF \

@@ -43,15 +43,19 @@ def site_log(config):
         return json.loads(answer.read())
 
 
-def padded_standin(config, folder, size):
-    """The stand-in package, padded to `size` bytes (Windows ignores the tail)."""
-    path = os.path.join(folder, "served", "standin.exe")
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    data = open(config["standin"], "rb").read()
+def padded_bytes(standin, size):
+    """The stand-in package padded to `size` bytes (Windows ignores the tail)."""
+    data = open(standin, "rb").read()
     if size < len(data):
         raise SystemExit(f"the stand-in is {len(data)} bytes, more than the {size} asked for")
+    return data + b"\0" * (size - len(data))
+
+
+def padded_standin(config, folder, size):
+    path = os.path.join(folder, "served", "standin.exe")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
-        f.write(data + b"\0" * (size - len(data)))
+        f.write(padded_bytes(config["standin"], size))
     return path
 
 

@@ -54,6 +54,16 @@ class SimulatedSite(unittest.TestCase):
         query = "&".join(f"{k}={v}" for k, v in params.items())
         self.get(f"http://127.0.0.1:{self.http}/_control/scenario?{query}")
 
+    def raw_package_answer(self):
+        """Header and body as the socket delivers them, however the server ends."""
+        with socket.create_connection(("127.0.0.1", self.http), timeout=10) as s:
+            s.sendall(b"GET /patches/KB835732/x.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+            data = b""
+            while chunk := s.recv(65536):
+                data += chunk
+        head, _, body = data.partition(b"\r\n\r\n")
+        return head, body
+
     def log(self):
         return json.loads(self.get(f"http://127.0.0.1:{self.http}/_control/log")[1])
 
@@ -115,23 +125,13 @@ class SimulatedSite(unittest.TestCase):
 
     def test_cut_transfer_delivers_half(self):
         self.control(name="cut", size=200000)
-        with socket.create_connection(("127.0.0.1", self.http), timeout=10) as s:
-            s.sendall(b"GET /patches/KB835732/x.exe HTTP/1.1\r\nHost: x\r\n\r\n")
-            data = b""
-            while chunk := s.recv(65536):
-                data += chunk
-        head, _, body = data.partition(b"\r\n\r\n")
+        head, body = self.raw_package_answer()
         self.assertIn(b"Content-Length: 200000", head)
         self.assertEqual(100000, len(body))
 
     def test_zero_bytes_in_header_and_body_and_pages_from_files(self):
         self.control(name="zeros")
-        with socket.create_connection(("127.0.0.1", self.http), timeout=10) as s:
-            s.sendall(b"GET /patches/KB835732/x.exe HTTP/1.1\r\nHost: x\r\n\r\n")
-            data = b""
-            while chunk := s.recv(65536):
-                data += chunk
-        head, _, body = data.partition(b"\r\n\r\n")
+        head, body = self.raw_package_answer()
         self.assertIn(b"X-Padding: a\0b", head)
         self.assertIn(b"\0", body)
         page = os.path.join(self.state, "big.htm")
