@@ -17,9 +17,9 @@ namespace {
 constexpr size_t kChunk = 1024;
 constexpr size_t kFileNameArea = 260;
 constexpr size_t kProgressArea = 4096;
+constexpr size_t kNameArea = 256;
 // Windows' own limits on a silent server run up to an hour, depending on
-// the Internet Explorer installed; half a minute of silence ends a fetch
-// there. (Wine 8 ignores these options for InternetOpenUrlA and waits.)
+// the Internet Explorer installed; half a minute of silence ends a fetch.
 constexpr DWORD kSilenceLimitMs = 30000;
 // No update package comes near this; a body that runs past it (a server
 // that never stops sending) is not the package, and the file is emptied so
@@ -41,7 +41,100 @@ struct Transfer {
     unsigned total; // runs on across the follow-up fetches
 };
 
-// One fetch: the answer to one URL, whatever its status, into the file.
+// The parts of a web address that one request needs.
+struct WebAddress {
+    char host[kNameArea];
+    char user[kNameArea];
+    char password[kNameArea];
+    char object[kFollowUrlArea]; // path and query
+    INTERNET_PORT port;
+    bool secure;
+};
+
+template <size_t N>
+bool CopyPart(char (&part)[N], const char* start, DWORD length)
+{
+    return CopyTextCut(part, N, start ? start : "", start ? length : 0);
+}
+
+bool CrackWebAddress(const char* url, WebAddress& address)
+{
+    URL_COMPONENTSA parts;
+    std::memset(&parts, 0, sizeof parts);
+    parts.dwStructSize = sizeof parts;
+    // Non-zero lengths without arrays: each part is pointed to in the URL.
+    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlA(url, 0, 0, &parts))
+        return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
+    address.port = parts.nPort;
+    address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    char query[kFollowUrlArea];
+    return CopyPart(address.host, parts.lpszHostName, parts.dwHostNameLength) &&
+           address.host[0] != '\0' &&
+           CopyPart(address.user, parts.lpszUserName, parts.dwUserNameLength) &&
+           CopyPart(address.password, parts.lpszPassword, parts.dwPasswordLength) &&
+           CopyPart(address.object, parts.lpszUrlPath, parts.dwUrlPathLength) &&
+           CopyPart(query, parts.lpszExtraInfo, parts.dwExtraInfoLength) &&
+           (address.object[0] != '\0' || CopyText(address.object, "/")) &&
+           AppendText(address.object, query);
+}
+
+// A GET of the URL, sent, as InternetOpenUrlA would make it, but through a
+// connection handle of our own: the silence limit set there reaches the
+// request on Windows and on Wine alike, while Wine leaves a request made by
+// InternetOpenUrlA without any limit and waits on a silent server for good.
+HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connection)
+{
+    connection = nullptr;
+    WebAddress address;
+    if (!CrackWebAddress(url, address))
+        return nullptr;
+    connection = InternetConnectA(session, address.host, address.port,
+                                  address.user[0] ? address.user : nullptr,
+                                  address.password[0] ? address.password : nullptr,
+                                  INTERNET_SERVICE_HTTP, 0, 0);
+    if (!connection)
+        return nullptr;
+    DWORD limit = kSilenceLimitMs;
+    InternetSetOptionA(connection, INTERNET_OPTION_CONNECT_TIMEOUT, &limit, sizeof limit);
+    InternetSetOptionA(connection, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
+    InternetSetOptionA(connection, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
+    const char* accept[] = {"*/*", nullptr};
+    // Redirects between http and https are followed without asking, as the
+    // sign-in service's are.
+    DWORD flags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+                  (address.secure ? INTERNET_FLAG_SECURE : 0);
+    HINTERNET request =
+        HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr, accept, flags, 0);
+    if (request && !HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
+        InternetCloseHandle(request);
+        request = nullptr;
+    }
+    if (!request) {
+        InternetCloseHandle(connection);
+        connection = nullptr;
+    }
+    return request;
+}
+
+// A body that ended short of its announced length was cut off.
+bool IsWholeBody(HINTERNET request, unsigned fetched)
+{
+    DWORD announced = 0;
+    DWORD size = sizeof announced;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+                        &size, nullptr))
+        return true;
+    return announced == fetched;
+}
+
+// One fetch: the answer to one URL, whatever its status, into the file. A
+// body that broke off (a failed read, a cut, a server that never stops) is
+// not left behind: the file is emptied, so that the run reports a failed
+// download instead of running part of a package.
 FetchOutcome Fetch(Transfer& transfer, const char* url)
 {
     FILE* file = std::fopen(transfer.targetPath, "wb");
@@ -58,19 +151,24 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
                                                 nullptr, nullptr, 0)
                                 : nullptr;
     if (session) {
-        DWORD limit = kSilenceLimitMs;
-        InternetSetOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &limit, sizeof limit);
-        InternetSetOptionA(session, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
-        InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
-        HINTERNET request = chunk ? InternetOpenUrlA(session, url, nullptr, 0, 0, 0) : nullptr;
+        HINTERNET connection = nullptr;
+        HINTERNET request = chunk ? OpenWebRequest(session, url, connection) : nullptr;
         if (request) {
             char progressText[kProgressArea];
             DWORD got = 0;
             unsigned fetched = 0;
-            while (InternetReadFile(request, chunk, kChunk, &got) && got > 0) {
+            bool whole = true;
+            for (;;) {
+                if (!InternetReadFile(request, chunk, kChunk, &got)) {
+                    whole = false;
+                    break;
+                }
+                if (got == 0) {
+                    whole = IsWholeBody(request, fetched);
+                    break;
+                }
                 if (got > kLargestPackage - fetched) {
-                    std::fclose(file);
-                    file = std::fopen(transfer.targetPath, "wb");
+                    whole = false;
                     break;
                 }
                 fetched += got;
@@ -80,7 +178,12 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
                               transfer.total, transfer.fileName);
                 transfer.progress(transfer.instance, progressText);
             }
+            if (!whole) {
+                std::fclose(file);
+                file = std::fopen(transfer.targetPath, "wb");
+            }
             InternetCloseHandle(request);
+            InternetCloseHandle(connection);
             outcome = kFetched;
         } else {
             outcome = kNoUrl;

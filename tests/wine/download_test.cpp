@@ -16,20 +16,36 @@ namespace {
 
 const char kPackage[] = "WindowsXP-KB835732-x86-ENU.EXE";
 
+// A raw GET, not from the cache, with only the WinINet calls the program
+// itself imports.
 std::string Fetch(const std::string& url)
 {
+    char host[256] = "";
+    char path[4096] = "";
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
     std::string body;
+    if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts))
+        return body;
     HINTERNET session = InternetOpenA("tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET request = session ? InternetOpenUrlA(session, url.c_str(), nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD, 0) : nullptr;
+    HINTERNET connection = session ? InternetConnectA(session, host, parts.nPort, nullptr, nullptr,
+                                                      INTERNET_SERVICE_HTTP, 0, 0)
+                                   : nullptr;
+    HINTERNET request = connection ? HttpOpenRequestA(connection, nullptr, path, nullptr, nullptr,
+                                                      nullptr, INTERNET_FLAG_RELOAD, 0)
+                                   : nullptr;
     char buffer[4096];
     DWORD got = 0;
-    while (request && InternetReadFile(request, buffer, sizeof buffer, &got) && got > 0)
-        body.append(buffer, got);
-    if (request)
-        InternetCloseHandle(request);
-    if (session)
-        InternetCloseHandle(session);
+    if (request && HttpSendRequestA(request, nullptr, 0, nullptr, 0))
+        while (InternetReadFile(request, buffer, sizeof buffer, &got) && got > 0)
+            body.append(buffer, got);
+    for (HINTERNET handle : {request, connection, session})
+        if (handle)
+            InternetCloseHandle(handle);
     return body;
 }
 
@@ -150,6 +166,9 @@ TEST(Download, UnreachableServerLeavesAnEmptyFile)
     EXPECT_TRUE(progress.texts.empty());
 }
 
+// A cut body looks like a finished one to InternetReadFile; only the
+// announced length tells. Half of 300000 bytes would pass the run's size
+// check and be started, so the file must end empty.
 TEST(Download, EmptyBodyAndCutTransfer)
 {
     Scenario("name=package&size=0");
@@ -159,9 +178,11 @@ TEST(Download, EmptyBodyAndCutTransfer)
     EXPECT_EQ("", target.Read());
     EXPECT_TRUE(progress.texts.empty());
 
-    Scenario("name=cut&size=200000");
+    Scenario("name=cut&size=300000");
     EXPECT_EQ(1, DownloadPatch(Url().c_str(), target.path(), &progress, Record));
-    EXPECT_TRUE(target.Read() == PackageBytes(100000));
+    EXPECT_EQ("", target.Read());
+    ASSERT_FALSE(progress.texts.empty());
+    EXPECT_EQ(std::string("150000 Bytes read (") + kPackage + ")", progress.texts.back());
 }
 
 TEST(Download, WithoutCallbackNothingIsTouched)
