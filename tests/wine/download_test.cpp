@@ -185,6 +185,43 @@ TEST(Download, EmptyBodyAndCutTransfer)
     EXPECT_EQ(std::string("150000 Bytes read (") + kPackage + ")", progress.texts.back());
 }
 
+// Each URL is cut into host, port, path and query for its own request; what
+// cannot be requested over the web is not, and leaves the file empty.
+TEST(Download, RequestFollowsTheUrlsParts)
+{
+    const std::string origin = std::string(PatchServerBaseUrl()).substr(
+        0, std::string(PatchServerBaseUrl()).find("/patches/"));
+    const struct {
+        std::string url;
+        int result;
+        const char* path; // nullptr: no request at all
+        const char* query;
+    } cases[] = {
+        {origin + "/patches/KB835732/" + kPackage + "?a=1&b=2", 1,
+         "/patches/KB835732/WindowsXP-KB835732-x86-ENU.EXE", "a=1&b=2"},
+        {origin, 1, "/", ""},
+        {origin + "?x=1", 1, "/", "x=1"},
+        {"http://" + std::string(300, 'h') + "/patches/", 0, nullptr, nullptr},
+        {"ftp://127.0.0.1:48021/" + std::string(kPackage), 0, nullptr, nullptr},
+        {"not a url", 0, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        Scenario("name=package&size=10");
+        ScratchFile target(Target(), "old content");
+        Progress progress;
+        EXPECT_EQ(c.result, DownloadPatch(c.url.c_str(), target.path(), &progress, Record)) << c.url;
+        std::string log = Control("log");
+        if (!c.path) {
+            EXPECT_EQ("[]", log) << c.url;
+            EXPECT_EQ("", target.Read()) << c.url;
+            continue;
+        }
+        std::string want = std::string("\"path\": \"") + c.path + "\", \"query\": \"" + c.query + "\"";
+        EXPECT_NE(std::string::npos, log.find(want)) << c.url << "\n" << log;
+        EXPECT_NE("old content", target.Read()) << c.url;
+    }
+}
+
 TEST(Download, WithoutCallbackNothingIsTouched)
 {
     ScratchFile target(Target(), "keep");
