@@ -383,6 +383,14 @@ int main(int argc, char** argv)
     if (clearDeferred)
         ReportDeferred(false, true);
 
+    // On Windows the desktop is always there; Wine makes it on first use, by
+    // starting a desktop process. When the probe and the program first use it
+    // at once, two such processes race, and the loser's cursor-clip X window
+    // can stay in the desktop's properties after it is gone: the program then
+    // dies of an X error (BadWindow on X_UnmapWindow) at a later change of
+    // the foreground window. Make the desktop before the program starts.
+    GetDesktopWindow();
+
     // Started as from Explorer: its own folder as the working directory.
     std::string program = argv[i];
     std::string folder = program.substr(0, program.find_last_of('\\') + 1);
