@@ -37,8 +37,9 @@ if mode=$(scripts/wine-run.sh --probe); then
   if [ "$mode" = native ]; then
     ctest --preset test --no-tests=error
   else
-    # qemu-i386 now and then crashes a Wine process outright; such a run is
-    # tried again (up to three times), a test that fails three times fails.
+    # Emulated Wine processes are slow enough to open races that native ones
+    # rarely meet; such a run is tried again (up to three times), and a test
+    # that fails three times fails.
     ctest --preset test --no-tests=error --repeat until-pass:3
   fi
 else
