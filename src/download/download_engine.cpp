@@ -120,7 +120,8 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
     return request;
 }
 
-// A body that ended short of its announced length was cut off.
+// WinINet ends a body cut off by the server as if it were whole; only the
+// length the server announced tells the two apart.
 bool IsWholeBody(HINTERNET request, unsigned fetched)
 {
     DWORD announced = 0;
