@@ -105,6 +105,30 @@ make_prefix() {
   touch "$WINEPREFIX/.patcher-ready"
 }
 
+# The wineserver of this prefix, if one runs.
+prefix_server() {
+  local pid
+  for pid in $(pgrep -x wineserver64 2>/dev/null); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"; return
+    fi
+  done
+}
+
+# A wineserver that stays between runs. When none runs, Wine starts one
+# itself, through Debian's wrapper, which makes it end with its last process;
+# each later run would then find it ending (so ours cannot start) and pay
+# Wine's whole start-up again: about 5 s a run under emulation, more under
+# load. Such a server is waited out first.
+keep_server() {
+  local pid
+  pid=$(prefix_server)
+  if [ -n "$pid" ] && ! tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "-p600"; then
+    timeout 60 "${WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
+  fi
+  "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
+}
+
 case "${1:-}" in
   --probe)
     reason=$(why_not)
@@ -126,7 +150,7 @@ version=${PATCHER_WINE_VERSION:-}
 if [ "${1:-}" = --version ]; then version=$2; shift 2; fi
 reuse_display
 make_prefix
-"${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
+keep_server
 if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1; fi
 # Wine's session processes (services, the desktop) outlive the program and
 # keep whatever output they inherit; through a file, nobody waits on a pipe.
