@@ -91,20 +91,6 @@ reuse_display() {
   fi
 }
 
-make_prefix() {
-  # The registry files appear only when the wineserver saves them, so a
-  # stamp of our own marks a finished prefix.
-  [ -f "$WINEPREFIX/.patcher-ready" ] && return
-  echo "wine-run: making the Wine prefix $WINEPREFIX (once)" >&2
-  "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
-  timeout 300 wineboot -i >/dev/null 2>&1 || true
-  # No window manager under Xvfb: unmanaged windows avoid Wine's 2 s waits.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  # A crash ends the process instead of starting the debugger.
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
-  touch "$WINEPREFIX/.patcher-ready"
-}
-
 # The wineserver of this prefix, if one runs.
 prefix_server() {
   local pid
@@ -127,6 +113,20 @@ keep_server() {
     timeout 60 "${WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
   fi
   "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
+}
+
+make_prefix() {
+  # The registry files appear only when the wineserver saves them, so a
+  # stamp of our own marks a finished prefix.
+  [ -f "$WINEPREFIX/.patcher-ready" ] && return
+  echo "wine-run: making the Wine prefix $WINEPREFIX (once)" >&2
+  keep_server
+  timeout 300 wineboot -i >/dev/null 2>&1 || true
+  # No window manager under Xvfb: unmanaged windows avoid Wine's 2 s waits.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # A crash ends the process instead of starting the debugger.
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  touch "$WINEPREFIX/.patcher-ready"
 }
 
 case "${1:-}" in

@@ -16,43 +16,33 @@ namespace {
 
 const char kPackage[] = "WindowsXP-KB835732-x86-ENU.EXE";
 
-// A raw GET, not from the cache, with only the WinINet calls the program
-// itself imports.
 std::string Fetch(const std::string& url)
 {
-    char host[256] = "";
-    char path[4096] = "";
-    URL_COMPONENTSA parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = sizeof host;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = sizeof path;
     std::string body;
-    if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts))
-        return body;
     HINTERNET session = InternetOpenA("tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    HINTERNET connection = session ? InternetConnectA(session, host, parts.nPort, nullptr, nullptr,
-                                                      INTERNET_SERVICE_HTTP, 0, 0)
-                                   : nullptr;
-    HINTERNET request = connection ? HttpOpenRequestA(connection, nullptr, path, nullptr, nullptr,
-                                                      nullptr, INTERNET_FLAG_RELOAD, 0)
-                                   : nullptr;
+    HINTERNET request = session ? InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                                                   INTERNET_FLAG_RELOAD, 0) : nullptr;
     char buffer[4096];
     DWORD got = 0;
-    if (request && HttpSendRequestA(request, nullptr, 0, nullptr, 0))
-        while (InternetReadFile(request, buffer, sizeof buffer, &got) && got > 0)
-            body.append(buffer, got);
-    for (HINTERNET handle : {request, connection, session})
-        if (handle)
-            InternetCloseHandle(handle);
+    while (request && InternetReadFile(request, buffer, sizeof buffer, &got) && got > 0)
+        body.append(buffer, got);
+    if (request)
+        InternetCloseHandle(request);
+    if (session)
+        InternetCloseHandle(session);
     return body;
+}
+
+// "http://host:port" of the patch server.
+std::string Origin()
+{
+    std::string base = PatchServerBaseUrl();
+    return base.substr(0, base.find("/patches/"));
 }
 
 std::string Control(const std::string& query)
 {
-    return Fetch(std::string(PatchServerBaseUrl()).substr(0, std::string(PatchServerBaseUrl()).find("/patches/")) +
-                 "/_control/" + query);
+    return Fetch(Origin() + "/_control/" + query);
 }
 
 void Scenario(const std::string& query)
@@ -189,8 +179,7 @@ TEST(Download, EmptyBodyAndCutTransfer)
 // cannot be requested over the web is not, and leaves the file empty.
 TEST(Download, RequestFollowsTheUrlsParts)
 {
-    const std::string origin = std::string(PatchServerBaseUrl()).substr(
-        0, std::string(PatchServerBaseUrl()).find("/patches/"));
+    const std::string origin = Origin();
     const struct {
         std::string url;
         int result;
