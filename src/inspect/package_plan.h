@@ -1,4 +1,5 @@
-// Which update package this Windows needs, and where it comes from and goes.
+// The package file for this Windows, the URL it is fetched from and the
+// path it is saved to.
 #pragma once
 
 #include <cstddef>
@@ -6,12 +7,12 @@
 constexpr size_t kPathArea = 260;
 constexpr size_t kUrlArea = 256;
 
-// The package for a version code, or nullptr when the update does not
-// apply. For NT 4.0 (code 5) the edition decides among three packages.
+// Package file name for a version code; nullptr where no package exists.
+// Code 5 has three: workstation, server and Terminal Server.
 const char* SelectPatchPackage(int versionCode, bool isServerProduct, bool isTerminalServer);
 
-// The live choice: for code 5 asks IsNtServerProduct, and IsTerminalServer
-// only when that is true.
+// Same, asking this machine: IsNtServerProduct for code 5, and then
+// IsTerminalServer only for a server.
 const char* ChoosePatchPackage(int versionCode);
 
 // "http://" + patch server + "/patches/KB835732/".

@@ -1,18 +1,20 @@
-// Read-only registry and product probes.
+// What the registry and the extended version record say about this machine;
+// nothing here writes.
 #pragma once
 
 #include <cstddef>
 
 #include "../common/platform.h"
 
-// Keys whose presence shows the update was applied before, in probe order.
+// An earlier install of the update leaves one of these keys; tried in order.
 constexpr int kInstalledUpdateMarkerCount = 3;
 extern const char* const kInstalledUpdateMarkers[kInstalledUpdateMarkerCount];
 
 bool IsRegistryKeyPresent(HKEY root, const char* subkey);
 
-// The value's first string, cut to fit the caller's array; data without a
-// NUL ends where the returned data ends. False leaves the empty text.
+// Reads a value as text: a string list gives its first string, too long a
+// text is cut to the array, and data with no NUL stops at its end. On false
+// the array holds the empty text.
 bool ReadRegistryStringBounded(HKEY root, const char* subkey, const char* valueName,
                                char* text, size_t capacity);
 
@@ -26,6 +28,5 @@ inline bool ReadRegistryString(HKEY root, const char* subkey, const char* valueN
 bool IsNtServerProduct();
 bool IsTerminalServer();
 
-// Probes the markers in order and stops at the first present; its index
-// from 1, or 0 when none is present.
+// 1-based index of the first marker key found, 0 when there is none.
 int FindInstalledUpdateMarker();

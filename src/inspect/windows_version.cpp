@@ -7,7 +7,8 @@
 
 namespace {
 
-// Each field is printed whole as a signed 32-bit number, as _itoa does.
+// _itoa of the whole field: on Windows 9x the build field keeps the version
+// in its high word, and it is shown as it is.
 void AppendNumber(char (&text)[kVersionTextArea], DWORD value)
 {
     char digits[20];
@@ -56,8 +57,8 @@ int DescribeWindowsVersion(const OSVERSIONINFOA& record, char (&description)[kVe
         return 0;
     }
 
-    // The service-pack text is at most 127 characters, so the description
-    // (at most 197) always fits; a record without its terminator is cut.
+    // szCSDVersion holds at most 127 characters plus its NUL, so the text
+    // stays well inside the array; one that lacks the NUL ends after its 128 bytes.
     char servicePack[sizeof record.szCSDVersion + 1];
     CopyTextCut(servicePack, sizeof servicePack, record.szCSDVersion,
                 strnlen(record.szCSDVersion, sizeof record.szCSDVersion));

@@ -1,4 +1,5 @@
-// Naming and classifying the running Windows.
+// Which Windows runs here: a code that picks the update package, and a
+// line of text for the title of the status window.
 //
 // Codes: 0 unrecognised, 1 Win32s, 2 Windows 95, 3 Windows 98, 4 NT 3.x,
 // 5 NT 4.0 (and any NT with a major version above 5), 6 Windows Me,
@@ -11,8 +12,8 @@
 
 constexpr size_t kVersionTextArea = 256;
 
-// Maps a version record to its code and description; the live query below
-// is this applied to what GetVersionExA reports.
+// Code and text for a version record; ClassifyWindowsVersion applies it to
+// what GetVersionExA reports now.
 int DescribeWindowsVersion(const OSVERSIONINFOA& record, char (&description)[kVersionTextArea]);
 
 #ifdef _WIN32
