@@ -115,18 +115,21 @@ SCENARIOS["size_100000"] = {"package": XP, "serve": ("junk", 100000), "boxes": [
 SCENARIOS["size_100001"] = {"package": XP, "serve": ("standin", 100001), "boxes": [CONFIRM], "ran": 1}
 SCENARIOS["not_a_program"] = {"package": XP, "serve": ("junk", 150000),
                               "boxes": [CONFIRM, NOT_STARTED]}
+# No site to hold an answer until the window is seen: a refused connection
+# can close it between two samples.
 SCENARIOS["server_not_listening"] = {"package": XP, "site_down": True, "requests": [],
-                                     "boxes": [CONFIRM, TOO_SMALL]}
+                                     "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
 # A folder so deep that the package path would not fit: nothing fetched.
 SCENARIOS["deep_folder"] = {"package": XP, "deep": True, "requests": [], "window": False,
                             "boxes": [CONFIRM, MISSING]}
 
-# The package leaves a process holding its file: deletion waits for a restart.
-SCENARIOS["deferred_nt"] = {"package": XP, "env": {"STANDIN_HOLD_MS": "6000"},
+# The package leaves a process holding its file until the program ends (60 s
+# at most): deletion waits for a restart.
+SCENARIOS["deferred_nt"] = {"package": XP, "env": {"STANDIN_HOLD_MS": "60000"},
                             "boxes": [CONFIRM], "ran": 1, "deferred": "nt"}
 SCENARIOS["deferred_98"] = {"version": "win98", "package": PACKAGES["win98"],
-                            "env": {"STANDIN_HOLD_MS": "6000"}, "boxes": [CONFIRM], "ran": 1,
+                            "env": {"STANDIN_HOLD_MS": "60000"}, "boxes": [CONFIRM], "ran": 1,
                             "deferred": "9x"}
 
 # Hostile and broken servers: each ends with one "unable to download" box
