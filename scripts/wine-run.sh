@@ -67,24 +67,43 @@ why_not() {
   use_emulation || echo "this machine cannot execute 32-bit x86 code, and qemu-i386 could not be set up for it (binfmt_misc needs root)"
 }
 
+# A display is ours only if our Xvfb made it and still runs: another X
+# server may take the same number between our look and Xvfb's start (Xvfb
+# then ends), and a slow start may take longer than any fixed wait.
 start_display() {
   [ -n "${DISPLAY:-}" ] && return
-  local n
+  local n pid
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    echo $! > "$state/xvfb.pid"
+    pid=$!
+    for _ in $(seq 600); do
+      kill -0 "$pid" 2>/dev/null || break
+      [ -e "/tmp/.X11-unix/X$n" ] && [ "$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -d ' ')" = "$pid" ] && break
+      sleep 0.1
+    done
+    if ! kill -0 "$pid" 2>/dev/null || [ "$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -d ' ')" != "$pid" ]; then
+      kill "$pid" 2>/dev/null || true
+      continue
+    fi
+    echo "$pid" > "$state/xvfb.pid"
     echo ":$n" > "$state/xvfb.display"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
     export DISPLAY=":$n"
     return
   done
   echo "wine-run: no free X display" >&2; exit 1
 }
 
+# Our Xvfb from an earlier run, if it still runs (a pid can be reused).
+our_xvfb() {
+  local pid
+  pid=$(cat "$state/xvfb.pid" 2>/dev/null) || return 1
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]
+}
+
 reuse_display() {
   [ -n "${DISPLAY:-}" ] && return
-  if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+  if our_xvfb; then
     export DISPLAY=$(cat "$state/xvfb.display")
   else
     start_display
@@ -138,7 +157,8 @@ case "${1:-}" in
   --stop)
     native_32bit || use_emulation || true
     "${WINESERVER:-wineserver}" -k 2>/dev/null || true
-    if [ -f "$state/xvfb.pid" ]; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; rm -f "$state/xvfb.pid"; fi
+    if our_xvfb; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
+    rm -f "$state/xvfb.pid"
     exit 0 ;;
 esac
 
@@ -148,10 +168,16 @@ native_32bit || use_emulation
 
 version=${PATCHER_WINE_VERSION:-}
 if [ "${1:-}" = --version ]; then version=$2; shift 2; fi
+# Runs started at once (a stress run beside a suite, say) share the display,
+# the prefix and its server: one at a time sets them up.
+exec 9>"$state/setup.lock"
+flock 9
 reuse_display
 make_prefix
 keep_server
 if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1; fi
+flock -u 9
+exec 9>&-
 # Wine's session processes (services, the desktop) outlive the program and
 # keep whatever output they inherit; through a file, nobody waits on a pipe.
 output=$(mktemp "$state/run.XXXXXX")
