@@ -3,6 +3,12 @@
 # on start, puts its test CA into the Wine prefix's trusted roots.
 #   site.sh start CA_TOOL.exe | site.sh stop
 set -euo pipefail
+# The site outlives this script; it must not keep a lock of the caller's
+# (flock FILE ...) held, nor any other inherited file. 255: bash's own.
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
+done
 here=$(cd "$(dirname "$0")" && pwd)
 state=${PATCHER_SITE_STATE:-$here/../build/site}
 mkdir -p "$state"

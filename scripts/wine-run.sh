@@ -13,6 +13,15 @@
 # alive between runs so that a suite pays Wine's start-up only once.
 set -euo pipefail
 
+# Xvfb, the wineserver and Wine's session processes outlive this run and keep
+# every file they inherit open: a lock that the caller holds (flock FILE
+# wine-run.sh ...) would stay held until they end, minutes later. Only the
+# standard ones go on (255 is bash's own copy of this script).
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
+done
+
 here=$(cd "$(dirname "$0")" && pwd)
 state=${PATCHER_WINE_STATE:-$here/../build/wine}
 mkdir -p "$state"
@@ -75,7 +84,7 @@ start_display() {
   local n pid
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 9>&- &
     pid=$!
     for _ in $(seq 600); do
       kill -0 "$pid" 2>/dev/null || break
@@ -129,9 +138,9 @@ keep_server() {
   local pid
   pid=$(prefix_server)
   if [ -n "$pid" ] && ! tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "-p600"; then
-    timeout 60 "${WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
+    timeout 60 "${WINESERVER:-wineserver}" -w >/dev/null 2>&1 9>&- || true
   fi
-  "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
+  "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 9>&- || true
 }
 
 make_prefix() {
@@ -140,11 +149,11 @@ make_prefix() {
   [ -f "$WINEPREFIX/.patcher-ready" ] && return
   echo "wine-run: making the Wine prefix $WINEPREFIX (once)" >&2
   keep_server
-  timeout 300 wineboot -i >/dev/null 2>&1 || true
+  timeout 300 wineboot -i >/dev/null 2>&1 9>&- || true
   # No window manager under Xvfb: unmanaged windows avoid Wine's 2 s waits.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
   # A crash ends the process instead of starting the debugger.
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 9>&- || true
   touch "$WINEPREFIX/.patcher-ready"
 }
 
@@ -169,13 +178,14 @@ native_32bit || use_emulation
 version=${PATCHER_WINE_VERSION:-}
 if [ "${1:-}" = --version ]; then version=$2; shift 2; fi
 # Runs started at once (a stress run beside a suite, say) share the display,
-# the prefix and its server: one at a time sets them up.
+# the prefix and its server: one at a time sets them up. What starts while
+# the lock is held does not inherit it (9>&-).
 exec 9>"$state/setup.lock"
 flock 9
 reuse_display
 make_prefix
 keep_server
-if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1; fi
+if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1 9>&-; fi
 flock -u 9
 exec 9>&-
 # Wine's session processes (services, the desktop) outlive the program and
