@@ -39,7 +39,9 @@ if [ "${1:-}" = --round ]; then
     loads+=($!)
   fi
   status=0
+  t0=$(date +%s)
   ctest --preset test "$select" "$pattern" --output-on-failure >"$log" 2>&1 || status=$?
+  echo "$(( $(date +%s) - t0 ))" >"$log.seconds"
   # The pair loop's current Wine program ends with its shell's group.
   stop_loads
   [ "$pairs" = 1 ] && PATCHER_WINE_STATE=build/stress/pair-wine scripts/wine-run.sh --stop || true
@@ -77,10 +79,11 @@ declare -A failures=()
 started=$(date +%s)
 for round in $(seq "$count"); do
   log=build/stress/$stamp-$round.log
-  t0=$(date +%s)
   code=0
+  t0=$(date +%s)
   ${STRESS_LOCK:+flock "$STRESS_LOCK"} "$0" --round "$select" "$what" "$hog" "$pairs" "$log" || code=$?
-  seconds=$(( $(date +%s) - t0 ))
+  # The time the tests ran, without any wait for the lock.
+  seconds=$(cat "$log.seconds" 2>/dev/null || echo $(( $(date +%s) - t0 )))
   times+=("$seconds")
   names=$(sed -nE "s/^[[:space:]]*[0-9]+ - (.*) \((Failed|Timeout|Not Run|SEGFAULT|Exception|Child aborted|[A-Za-z ]+)\).*/\1/p" "$log" | sort -u)
   n=0
