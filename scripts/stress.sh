@@ -100,6 +100,6 @@ done
 total=$(( $(date +%s) - started ))
 sorted=$(printf '%s\n' "${times[@]}" | sort -n)
 echo "stress: $failed_rounds of $count rounds failed; $failed_tests failures in $((tests * count)) test runs;" \
-  "total ${total} s; per round min $(echo "$sorted" | head -1) s, median $(echo "$sorted" | sed -n "$(( (count + 1) / 2 ))p") s, max $(echo "$sorted" | tail -1) s"
+  "${total} s in all (with any wait for the lock); per round min $(echo "$sorted" | head -1) s, median $(echo "$sorted" | sed -n "$(( (count + 1) / 2 ))p") s, max $(echo "$sorted" | tail -1) s"
 for name in "${!failures[@]}"; do echo "  $name failed ${failures[$name]} times"; done
 [ "$failed_rounds" -eq 0 ]
