@@ -42,7 +42,7 @@ if mode=$(scripts/wine-run.sh --probe); then
     # window, a suite before its first test) runs again, at most twice, and
     # each retry is printed. A failed check is never run again.
     report=$PWD/build/test/wine-report.xml
-    labelled() { ctest --preset test -N -L "^$1\$" | sed -n 's/^ *Test *#[0-9]*: //p' | sort; }
+    labelled() { ctest --preset test -N -FA '.*' -L "^$1\$" | sed -n 's/^ *Test *#[0-9]*: //p' | sort; }
     suites=$(comm -12 <(labelled unit) <(labelled wine))
     retries=0
     if ! ctest --preset test --no-tests=error --output-junit "$report"; then
