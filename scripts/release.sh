@@ -66,7 +66,7 @@ check_setting() {
   local option=$1 value=$2 what=$3
   [ -n "$value" ] || fail "$option is missing: give $what."
   [[ $value =~ $printable ]] ||
-    fail "$option '$value' holds a character other than plain printable ASCII (a line break, a tab, an accented letter...)."
+    fail "$option holds a character other than plain printable ASCII (a line break, a tab, an accented letter...)."
   [[ $value != *[\"\\]* ]] || fail "$option '$value' must not contain quotes or backslashes."
 }
 check_setting --server "$server" "the patch server's host name, for example patches.example.org"
