@@ -35,7 +35,7 @@ fail() {
 }
 absolute() { case "$1" in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
 
-server= signin= phone= helpurl= packages= unpinned= cert= key= out=dist
+server= signin= phone= helpurl= packages= unpinned= cert= key= out=
 while [ $# -gt 0 ]; do
   case "$1" in
     --unpinned) unpinned=1; shift; continue ;;
@@ -55,7 +55,8 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-case "$out" in /*) ;; *) out=$here/$out ;; esac
+# dist/ in the source folder unless told otherwise.
+[ -n "$out" ] || out=$PWD/dist
 
 # The settings are built into the program as C string literals and shown in
 # its messages: plain printable text without quotes or backslashes, and
