@@ -51,11 +51,15 @@ def padded_bytes(standin, size):
     return data + b"\0" * (size - len(data))
 
 
-def padded_standin(config, folder, size):
+def padded_standin(config, folder, size, changed=False):
     path = os.path.join(folder, "served", "standin.exe")
     os.makedirs(os.path.dirname(path), exist_ok=True)
+    data = bytearray(padded_bytes(config["standin"], size))
+    if changed:
+        # One byte of the padding: Windows would still run it.
+        data[-1] ^= 1
     with open(path, "wb") as f:
-        f.write(padded_bytes(config["standin"], size))
+        f.write(data)
     return path
 
 
@@ -121,7 +125,10 @@ def run_in(config, name, s, root, folder):
     # What the site serves.
     served = s.get("serve", ("standin", 150000))
     kind, size = served
-    served_path = padded_standin(config, root, size) if kind == "standin" else junk_file(root, size)
+    if kind in ("standin", "changed"):
+        served_path = padded_standin(config, root, size, changed=kind == "changed")
+    else:
+        served_path = junk_file(root, size)
     site = dict(s.get("site", {"name": "package"}))
     if s.get("page"):
         page_path = os.path.join(root, "served", "page.htm")

@@ -219,10 +219,16 @@ SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,
 SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [],
                                  "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
-# Run only with a build pinned to the digest of the stand-in as served at
-# 150000 bytes (tests/e2e/pinned_test.sh): the pinned file runs; any other
-# is refused like a failed download, never run, and removed.
+# Run only with a program released from a package folder holding the
+# stand-in, as served at 150000 bytes, under the Windows XP and Windows 98
+# names (tests/e2e/release_pinned_test.sh): the pinned file runs; the same
+# file with one byte changed, or the right file for a Windows whose package
+# was not in the folder, is refused like a failed download, never run, and
+# removed.
 PINNED_SCENARIOS = {
     "pinned_match": {"package": XP, "serve": ("standin", 150000), "boxes": [CONFIRM], "ran": 1},
-    "pinned_tampered": {"package": XP, "serve": ("standin", 150001), "boxes": [CONFIRM, TOO_SMALL]},
+    "pinned_byte_changed": {"package": XP, "serve": ("changed", 150000),
+                            "boxes": [CONFIRM, TOO_SMALL]},
+    "pinned_not_in_folder": {"version": "win2k", "package": PACKAGES["win2k"],
+                             "serve": ("standin", 150000), "boxes": [CONFIRM, TOO_SMALL]},
 }
