@@ -186,7 +186,9 @@ std::string IconName(HWND iconControl)
     const struct {
         LPCSTR id;
         const char* name;
-    } icons[] = {{IDI_HAND, "error"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"},
+    } icons[] = {{IDI_HAND, "error"},
+                 {IDI_QUESTION, "question"},
+                 {IDI_EXCLAMATION, "warning"},
                  {IDI_ASTERISK, "information"}};
     std::string best = "other";
     long bestDifference = 32 * 32 * 3 * 8; // more than this is no match
@@ -423,9 +425,9 @@ int main(int argc, char** argv)
                 bool seen = false;
                 for (HWND done : answered)
                     seen = seen || done == window;
-                if (!seen && RecordAndAnswerBox(window, nextAnswer < answers.size()
-                                                            ? answers[nextAnswer]
-                                                            : "OK")) {
+                if (!seen &&
+                    RecordAndAnswerBox(window,
+                                       nextAnswer < answers.size() ? answers[nextAnswer] : "OK")) {
                     answered.push_back(window);
                     ++nextAnswer;
                 }
@@ -440,7 +442,8 @@ int main(int argc, char** argv)
                               static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
                 std::string sample = "{\"event\": \"window\", \"class\": " + Json(kind) +
                                      ", \"title\": " + Json(WindowText(window)) +
-                                     ", \"status\": " + Json(line ? WindowText(line) : "") + geometry;
+                                     ", \"status\": " + Json(line ? WindowText(line) : "") +
+                                     geometry;
                 if (sample != lastSample) {
                     Log(sample);
                     lastSample = sample;

@@ -27,7 +27,8 @@ DWORD EnvironmentNumber(const char* name)
 
 void HoldOwnFile(const char* self, DWORD milliseconds)
 {
-    HANDLE file = CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     Sleep(milliseconds);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
@@ -58,7 +59,8 @@ void MarkInstalled()
                         "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KB835732", 0,
                         nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
         const char name[] = "Security Update for Windows (KB835732)";
-        RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
+        RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                       sizeof name);
         RegCloseKey(key);
     }
 }
