@@ -37,6 +37,10 @@ binfmt_enabled() {
 # wineserver.
 use_emulation() {
   binfmt_enabled || {
+    # A fresh machine may not have binfmt_misc mounted at all (no systemd to
+    # do it in a container); root can mount it.
+    [ -e /proc/sys/fs/binfmt_misc/register ] ||
+      mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
     [ -w /proc/sys/fs/binfmt_misc/register ] || return 1
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
       > /proc/sys/fs/binfmt_misc/register 2>/dev/null || return 1

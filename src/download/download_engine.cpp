@@ -25,6 +25,15 @@ constexpr DWORD kSilenceLimitMs = 30000;
 // that never stops sending) is not the package, and the file is emptied so
 // that the run reports a failed download instead of filling the disk.
 constexpr unsigned kLargestPackage = PATCHER_LARGEST_PACKAGE;
+// Browsers give up after about 20 redirects; a server that sends more (to
+// itself, or down an endless chain) is misconfigured, and its URL counts as
+// one that could not be opened.
+constexpr int kMostRedirects = 20;
+// A link that brings less than this in a minute makes no real progress: a
+// 28.8k modem brings some 180 KB, while a server that dribbles a byte every
+// few seconds never falls silent long enough for the silence limit.
+constexpr unsigned kLeastProgressBytes = 1024;
+constexpr DWORD kProgressWindowMs = 60000;
 
 enum FetchOutcome {
     kNoFile,    // the target file could not be opened
@@ -35,11 +44,31 @@ enum FetchOutcome {
 
 struct Transfer {
     const char* targetPath;
-    const char* fileName;
     void* instance;
     ProgressCallback progress;
     unsigned total; // runs on across the follow-up fetches
+    // The progress line is "%u Bytes read (%s)". All after the count stays
+    // the same for the call, so only the count is written per chunk: a
+    // formatted print per chunk cost a fifth of the download's time.
+    char tail[kFileNameArea + 16];
+    size_t tailLength;
+    char text[kProgressArea];
 };
+
+void ReportProgress(Transfer& transfer)
+{
+    char digits[10]; // an unsigned 32-bit count has at most ten
+    int n = 0;
+    unsigned rest = transfer.total;
+    do {
+        digits[n++] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    for (int i = 0; i < n; ++i)
+        transfer.text[i] = digits[n - 1 - i];
+    std::memcpy(transfer.text + n, transfer.tail, transfer.tailLength + 1);
+    transfer.progress(transfer.instance, transfer.text);
+}
 
 // The parts of a web address that one request needs.
 struct WebAddress {
@@ -86,6 +115,7 @@ bool CrackWebAddress(const char* url, WebAddress& address)
 // connection handle of our own: the silence limit set there reaches the
 // request on Windows and on Wine alike, while Wine leaves a request made by
 // InternetOpenUrlA without any limit and waits on a silent server for good.
+// Redirects are not followed here (see OpenFollowingRedirects).
 HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connection)
 {
     connection = nullptr;
@@ -103,10 +133,7 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
     InternetSetOptionA(connection, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
     InternetSetOptionA(connection, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
     const char* accept[] = {"*/*", nullptr};
-    // Redirects between http and https are followed without asking, as the
-    // sign-in service's are.
-    DWORD flags = INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
-                  (address.secure ? INTERNET_FLAG_SECURE : 0);
+    DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | (address.secure ? INTERNET_FLAG_SECURE : 0);
     HINTERNET request = HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr,
                                          accept, flags, 0);
     if (request && !HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
@@ -118,6 +145,63 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
         connection = nullptr;
     }
     return request;
+}
+
+enum Hop {
+    kAnswer,   // not a redirect: this request brings the answer
+    kRedirect, // a redirect to the URL written out
+    kRefused   // a redirect that cannot be followed
+};
+
+// Where the answer to `from` leads. The Location is resolved against the
+// URL it answered; one too long for the follow-up area is refused, never
+// cut. A redirect status without a Location is the answer itself.
+Hop NextHop(HINTERNET request, const char* from, char (&to)[kFollowUrlArea])
+{
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr) ||
+        (status != 301 && status != 302 && status != 303 && status != 307 && status != 308))
+        return kAnswer;
+    char location[kFollowUrlArea];
+    size = sizeof location;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr))
+        return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND ? kAnswer : kRefused;
+    if (location[0] == '?') {
+        // A new query for the same path, as browsers read it; WinINet's
+        // combining would drop the path's last part.
+        size_t keep = std::strcspn(from, "?#");
+        return CopyTextCut(to, sizeof to, from, keep) && AppendText(to, location) ? kRedirect
+                                                                                  : kRefused;
+    }
+    DWORD length = sizeof to;
+    return InternetCombineUrlA(from, location, to, &length, 0) ? kRedirect : kRefused;
+}
+
+// The request that brings the answer to the URL, after at most
+// kMostRedirects redirects, across http and https alike. Only web addresses
+// are requested (CrackWebAddress), so a redirect elsewhere ends the fetch.
+HINTERNET OpenFollowingRedirects(HINTERNET session, const char* url, HINTERNET& connection)
+{
+    char current[kFollowUrlArea];
+    if (!CopyText(current, url))
+        return nullptr;
+    for (int redirects = 0;; ++redirects) {
+        HINTERNET request = OpenWebRequest(session, current, connection);
+        if (!request)
+            return nullptr;
+        char next[kFollowUrlArea];
+        Hop hop = NextHop(request, current, next);
+        if (hop == kAnswer)
+            return request;
+        InternetCloseHandle(request);
+        InternetCloseHandle(connection);
+        connection = nullptr;
+        if (hop == kRefused || redirects == kMostRedirects)
+            return nullptr;
+        std::memcpy(current, next, sizeof current);
+    }
 }
 
 // WinINet ends a body cut off by the server as if it were whole; only the
@@ -132,10 +216,55 @@ bool IsWholeBody(HINTERNET request, unsigned fetched)
     return announced == fetched;
 }
 
+// Copies the body into the file. False when it broke off: a failed read, a
+// chunk not written whole (a full disk), fewer or more bytes than announced,
+// more than any package, or less than kLeastProgressBytes in a minute.
+bool CopyBody(Transfer& transfer, HINTERNET request, char* chunk, FILE* file)
+{
+    unsigned fetched = 0;
+    DWORD ready = 0; // what WinINet said it holds: read without waiting
+    DWORD windowStart = GetTickCount();
+    unsigned windowBytes = 0;
+    for (;;) {
+        // Waits until something arrives, where a read of a whole chunk
+        // would wait for all 1024 bytes however long they take.
+        if (ready == 0 && !InternetQueryDataAvailable(request, &ready, 0, 0))
+            return false;
+        DWORD got = 0;
+        DWORD want = ready != 0 && ready < kChunk ? ready : kChunk;
+        if (!InternetReadFile(request, chunk, want, &got))
+            return false;
+        if (got == 0)
+            return IsWholeBody(request, fetched);
+        ready = got < ready ? ready - got : 0;
+        if (got > kLargestPackage - fetched || std::fwrite(chunk, got, 1, file) != 1)
+            return false;
+        fetched += got;
+        transfer.total += got;
+        ReportProgress(transfer);
+        windowBytes += got;
+        DWORD now = GetTickCount();
+        if (windowBytes >= kLeastProgressBytes) {
+            windowStart = now;
+            windowBytes = 0;
+        } else if (now - windowStart >= kProgressWindowMs) {
+            return false;
+        }
+    }
+}
+
+// Leaves the file empty; where it cannot even be opened, it goes, so that
+// what broke off is never judged as a package.
+void EmptyFile(const char* path)
+{
+    FILE* file = std::fopen(path, "wb");
+    if (!file || std::fclose(file) != 0)
+        DeleteFileA(path);
+}
+
 // One fetch: the answer to one URL, whatever its status, into the file. A
-// body that broke off (a failed read, a cut, a server that never stops) is
-// not left behind: the file is emptied, so that the run reports a failed
-// download instead of running part of a package.
+// body that broke off is not left behind: the file is emptied, so that the
+// run reports a failed download instead of running part of a package.
 FetchOutcome Fetch(Transfer& transfer, const char* url)
 {
     FILE* file = std::fopen(transfer.targetPath, "wb");
@@ -143,6 +272,7 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
         return kNoFile;
     char* chunk = static_cast<char*>(std::malloc(kChunk));
     FetchOutcome outcome = kNoSession;
+    bool whole = true;
     // WinINet is delay-loaded, and its helper raises an exception when the
     // DLL is missing; loading it here first makes that a session that
     // cannot be opened. Our reference is dropped below: the helper holds its
@@ -153,43 +283,9 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
                                 : nullptr;
     if (session) {
         HINTERNET connection = nullptr;
-        HINTERNET request = chunk ? OpenWebRequest(session, url, connection) : nullptr;
+        HINTERNET request = chunk ? OpenFollowingRedirects(session, url, connection) : nullptr;
         if (request) {
-            char progressText[kProgressArea];
-            DWORD got = 0;
-            unsigned fetched = 0;
-            bool whole = true;
-            for (;;) {
-                if (!InternetReadFile(request, chunk, kChunk, &got)) {
-                    whole = false;
-                    break;
-                }
-                if (got == 0) {
-                    whole = IsWholeBody(request, fetched);
-                    break;
-                }
-                if (got > kLargestPackage - fetched) {
-                    whole = false;
-                    break;
-                }
-                fetched += got;
-                if (std::fwrite(chunk, got, 1, file) != 1) {
-                    whole = false;
-                    break;
-                }
-                transfer.total += got;
-                // NOLINTNEXTLINE(cert-err33-c): a progress line cut short is harmless
-                std::snprintf(progressText, sizeof progressText, "%u Bytes read (%s)",
-                              transfer.total, transfer.fileName);
-                transfer.progress(transfer.instance, progressText);
-            }
-            // Bytes the disk did not take are a body that broke off too.
-            if (whole && std::fflush(file) != 0)
-                whole = false;
-            if (!whole) {
-                std::fclose(file); // NOLINT(cert-err33-c): emptied on the next line
-                file = std::fopen(transfer.targetPath, "wb");
-            }
+            whole = CopyBody(transfer, request, chunk, file) && std::fflush(file) == 0;
             InternetCloseHandle(request);
             InternetCloseHandle(connection);
             outcome = kFetched;
@@ -200,8 +296,8 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
     }
     if (wininet)
         FreeLibrary(wininet);
-    if (file)
-        std::fclose(file); // NOLINT(cert-err33-c): flushed and checked above, or empty
+    if (std::fclose(file) != 0 || !whole)
+        EmptyFile(transfer.targetPath);
     std::free(chunk);
     return outcome;
 }
@@ -232,7 +328,13 @@ unsigned char DownloadPatch(const char* url, const char* targetPath, void* insta
     if (!progress)
         return 0;
 
-    Transfer transfer = {targetPath, fileName, instance, progress, 0};
+    Transfer transfer;
+    transfer.targetPath = targetPath;
+    transfer.instance = instance;
+    transfer.progress = progress;
+    transfer.total = 0;
+    JoinText(transfer.tail, {" Bytes read (", fileName, ")"});
+    transfer.tailLength = std::strlen(transfer.tail);
     unsigned char result = 0;
 
     if (Fetch(transfer, url) != kFetched)

@@ -57,14 +57,26 @@ bool IsPackageSizeAcceptable(const char* path)
     return length >= 0 && static_cast<unsigned long>(length) > kSmallestPackage;
 }
 
-} // namespace
-
-const char* HelpLine()
+// One run at a time: a second copy (a double click too many) would write,
+// run and remove the very file the first one is downloading. "Global\\"
+// reaches every session of a terminal server; Windows before 2000 has no
+// such folder, and there the plain name serves. A lock held under another
+// user's rights answers "access denied": another run all the same. Where no
+// lock can be made at all, the run goes on as it would without one.
+bool IsAnotherRunGoing(HANDLE& lock)
 {
-    return "For assistance please call " PATCHER_HELPDESK_PHONE " or go to " PATCHER_HELPDESK_URL;
+    SetLastError(0);
+    lock = CreateMutexA(nullptr, FALSE, "Global\\KB835732Patcher");
+    if (!lock && GetLastError() == ERROR_ACCESS_DENIED)
+        return true;
+    if (!lock) {
+        SetLastError(0);
+        lock = CreateMutexA(nullptr, FALSE, "KB835732Patcher");
+    }
+    return lock && GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-int RunPatch(HINSTANCE instance)
+int RunAlone(HINSTANCE instance)
 {
     if (FindInstalledUpdateMarker() != 0) {
         MessageBoxA(nullptr, kInstalledText, "Patch not required", kInstalledStyle);
@@ -121,4 +133,22 @@ int RunPatch(HINSTANCE instance)
     bool deferred = false;
     RemoveDownloadedFile(targetPath, removalError, deferred);
     return 1;
+}
+
+} // namespace
+
+const char* HelpLine()
+{
+    return "For assistance please call " PATCHER_HELPDESK_PHONE " or go to " PATCHER_HELPDESK_URL;
+}
+
+// The second copy ends at once, without a word: the first one's box or
+// window is already in front of the user.
+int RunPatch(HINSTANCE instance)
+{
+    HANDLE lock = nullptr;
+    int code = IsAnotherRunGoing(lock) ? 1 : RunAlone(instance);
+    if (lock)
+        CloseHandle(lock);
+    return code;
 }

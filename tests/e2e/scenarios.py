@@ -184,6 +184,29 @@ for site_name in ("endless", "zeros", "hang", "cut", "stall"):
                                          "requests": "patch-first", "boxes": [CONFIRM, TOO_SMALL],
                                          "timeout": 400}
 
+# Misconfigured single sign-on: a redirect to itself, or down an endless
+# chain. The fetch gives up after 20 redirects, well within half a minute.
+for site_name in ("redirect-self", "redirect-chain"):
+    SCENARIOS["hostile_" + site_name.replace("-", "_")] = {
+        "package": XP, "site": {"name": site_name}, "requests": "patch-only",
+        "max_requests": 21, "max_ms": 30000, "boxes": [CONFIRM, TOO_SMALL]}
+# The disk fills after some 120 KB of a 300000-byte package: what was
+# written is not a package, and a cut stand-in would run.
+SCENARIOS["disk_full"] = {"package": XP, "serve": ("standin", 300000), "tmpfs_kb": 192,
+                          "boxes": [CONFIRM, TOO_SMALL]}
+# A byte every 5 s never lets the 30 s silence limit fire; less than 1024
+# bytes in a minute ends the fetch all the same.
+SCENARIOS["hostile_dribble"] = {"package": XP, "site": {"name": "dribble", "interval": "5"},
+                                "serve": ("standin", 300000), "max_ms": 120000,
+                                "boxes": [CONFIRM, TOO_SMALL], "timeout": 400}
+# Bodies of no announced length that arrive whole are run.
+for site_name in ("chunked", "http10"):
+    SCENARIOS["unsized_" + site_name] = {"package": XP, "site": {"name": site_name},
+                                         "boxes": [CONFIRM], "ran": 1}
+# A double click too many: the second copy ends at once, and the first
+# downloads, runs and removes the package alone.
+SCENARIOS["two_copies"] = {"package": XP, "second_after_ms": 300, "boxes": [CONFIRM], "ran": 1}
+
 # Without WinINet the program still starts, asks, and ends cleanly.
 NO_WININET = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=d"}
 SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,

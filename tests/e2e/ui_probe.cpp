@@ -6,8 +6,11 @@
 //   ui_probe --log FILE [--answer OK|CANCEL]... [--timeout S]
 //            [--create-key KEY] [--delete-key KEY] [--set-sz KEY NAME VALUE]
 //            [--set-multi-sz KEY NAME A|B] [--delete-value KEY NAME]
-//            [--screenshots DIR] [--clear-deferred] -- PROGRAM
+//            [--screenshots DIR] [--clear-deferred] [--second-after MS] -- PROGRAM
 //
+// With --second-after, a second copy of the program is started that many
+// milliseconds after the first, as by a double click too many; its boxes
+// are answered the same way and its exit code is logged as "second-exit".
 // Registry keys are under HKEY_LOCAL_MACHINE and are set before the program
 // starts (Windows reads the product type when a process starts). The log
 // holds one JSON object per line. Exit code: the program's, or 3 when it had
@@ -240,7 +243,7 @@ bool RecordAndAnswerBox(HWND box, const char* answer)
 }
 
 struct Scan {
-    DWORD processId;
+    DWORD processIds[2]; // the program, and its second copy where one runs
     std::vector<HWND> windows;
 };
 
@@ -249,9 +252,22 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM context)
     Scan& scan = *reinterpret_cast<Scan*>(context);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == scan.processId && IsWindowVisible(window))
+    if (owner != 0 && (owner == scan.processIds[0] || owner == scan.processIds[1]) &&
+        IsWindowVisible(window))
         scan.windows.push_back(window);
     return TRUE;
+}
+
+bool StartProgram(std::string command, const std::string& folder, PROCESS_INFORMATION& process)
+{
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    return true;
 }
 
 HKEY CreateKey(const char* path)
@@ -331,6 +347,7 @@ int main(int argc, char** argv)
     std::vector<const char*> answers;
     DWORD timeoutMs = 240000;
     bool clearDeferred = false;
+    long secondAfterMs = -1;
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
@@ -346,6 +363,8 @@ int main(int argc, char** argv)
             timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)) * 1000;
         } else if (a == "--screenshots" && more(1)) {
             g_screenshots = argv[++i];
+        } else if (a == "--second-after" && more(1)) {
+            secondAfterMs = std::strtol(argv[++i], nullptr, 10);
         } else if (a == "--clear-deferred") {
             clearDeferred = true;
         } else if (a == "--create-key" && more(1)) {
@@ -397,27 +416,41 @@ int main(int argc, char** argv)
     std::string program = argv[i];
     std::string folder = program.substr(0, program.find_last_of('\\') + 1);
     std::string command = "\"" + program + "\"";
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+    if (!StartProgram(command, folder, process)) {
         Log("{\"event\": \"not-started\", \"error\": " + std::to_string(GetLastError()) + "}");
         std::fclose(g_log);
         return 4;
     }
-    CloseHandle(process.hThread);
+    PROCESS_INFORMATION second;
+    std::memset(&second, 0, sizeof second);
+    bool secondRunning = false;
 
     std::vector<HWND> answered;
     size_t nextAnswer = 0;
     std::string lastSample;
     bool picturedStatus = false;
     DWORD started = GetTickCount();
-    int result = 0;
+    int result = -1; // the program's exit code, once it has ended
     for (;;) {
         DWORD wait = WaitForSingleObject(process.hProcess, 20);
-        Scan scan = {process.dwProcessId, {}};
+        if (result >= 0)
+            Sleep(20); // only the second copy is left to wait for
+        if (secondAfterMs >= 0 && GetTickCount() - started >= static_cast<DWORD>(secondAfterMs)) {
+            secondAfterMs = -1;
+            secondRunning = StartProgram(command, folder, second);
+            if (!secondRunning)
+                Log("{\"event\": \"second-not-started\", \"error\": " +
+                    std::to_string(GetLastError()) + "}");
+        }
+        if (secondRunning && WaitForSingleObject(second.hProcess, 0) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(second.hProcess, &code);
+            Log("{\"event\": \"second-exit\", \"code\": " + std::to_string(code) + "}");
+            CloseHandle(second.hProcess);
+            secondRunning = false;
+        }
+        Scan scan = {{process.dwProcessId, secondRunning ? second.dwProcessId : 0}, {}};
         EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&scan));
         for (HWND window : scan.windows) {
             std::string kind = ClassOf(window);
@@ -455,16 +488,23 @@ int main(int argc, char** argv)
                 }
             }
         }
-        if (wait == WAIT_OBJECT_0) {
+        if (wait == WAIT_OBJECT_0 && result < 0) {
             DWORD code = 0;
             GetExitCodeProcess(process.hProcess, &code);
-            Log("{\"event\": \"exit\", \"code\": " + std::to_string(code) + "}");
+            Log("{\"event\": \"exit\", \"code\": " + std::to_string(code) +
+                ", \"ms\": " + std::to_string(GetTickCount() - started) + "}");
             result = static_cast<int>(code);
-            break;
         }
+        if (result >= 0 && !secondRunning && secondAfterMs < 0)
+            break;
         if (GetTickCount() - started > timeoutMs) {
             TerminateProcess(process.hProcess, 3);
             WaitForSingleObject(process.hProcess, 10000);
+            if (secondRunning) {
+                TerminateProcess(second.hProcess, 3);
+                WaitForSingleObject(second.hProcess, 10000);
+                CloseHandle(second.hProcess);
+            }
             Log("{\"event\": \"timeout\"}");
             result = 3;
             break;

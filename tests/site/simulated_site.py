@@ -27,6 +27,14 @@ Scenarios (query `name`, with `size` and `package` where they apply):
   endless       a body that never ends (until the client goes)
   page          answers the HTML in `body`, or the file `bodyfile` (crafted pages)
   zeros         a short page with zero bytes in a header and in the body
+  redirect-self    a 302 to the very URL asked for, for ever
+  redirect-chain   a 302 to "?hop=N+1", relative, for ever, or the package
+                after `hops` redirects
+  chunked       the package in chunks of 4096 bytes, with no length
+  http10        the package as HTTP/1.0, with no length: it ends when the
+                connection closes
+  dribble       announces the package, then sends one byte every `interval`
+                seconds
 An extra listener on --ftp-port records any connection as server "ftp".
 """
 import argparse
@@ -125,6 +133,13 @@ def handler_for(site, server_name):
             self.end_headers()
             self.wfile.write(body)
 
+        def redirect(self, location):
+            self.send_response(302)
+            self.send_header("Location", location)
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+
         def do_GET(self):
             url = urllib.parse.urlsplit(self.path)
             query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
@@ -190,6 +205,12 @@ def handler_for(site, server_name):
                 if not known:
                     return self.send_body(site.signin_page("rt-" + secrets.token_hex(6),
                                                            "st-" + secrets.token_hex(6)))
+            if name == "redirect-self":
+                return self.redirect(f"http://127.0.0.1:{site.http_port}{self.path}")
+            if name == "redirect-chain":
+                hop = int(url.query[len("hop="):]) if url.query.startswith("hop=") else 0
+                if s.get("hops") is None or hop < int(s["hops"]):
+                    return self.redirect(f"?hop={hop + 1}")
             if name == "hang":
                 time.sleep(3600)
                 return None
@@ -213,6 +234,42 @@ def handler_for(site, server_name):
                     time.sleep(3600)
                 self.close_connection = True
                 self.connection.shutdown(socket.SHUT_RDWR)
+                return None
+            if name == "chunked":
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Transfer-Encoding", "chunked")
+                self.send_header("Connection", "close")
+                self.end_headers()
+                for i in range(0, len(body), 4096):
+                    piece = body[i:i + 4096]
+                    self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+                self.wfile.write(b"0\r\n\r\n")
+                self.wfile.flush()
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+                return None
+            if name == "http10":
+                # Written raw: the server class answers as HTTP/1.1.
+                self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n"
+                                 + body)
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+                return None
+            if name == "dribble":
+                interval = float(s.get("interval", "5"))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                try:
+                    for i in range(len(body)):
+                        self.wfile.write(body[i:i + 1])
+                        self.wfile.flush()
+                        time.sleep(interval)
+                except OSError:
+                    pass
                 return None
             if name == "slow":
                 interval = float(s.get("interval", "0.05"))

@@ -1,7 +1,8 @@
 // A stand-in for a real update package, run by the tests and the demo.
 //
-// It records each run (command line, working directory, argument count) by
-// appending a line to "<its own path>.ran.txt", and is steered by the
+// It records each run (argument count, command line, working directory, and
+// its own size, so that a cut copy shows) by appending a line to
+// "<its own path>.ran.txt", and is steered by the
 // environment it inherits from the program that starts it:
 //   STANDIN_RUN_MS=N         keep running N milliseconds before ending
 //   STANDIN_HOLD_MS=N        leave a child behind that holds this file open,
@@ -82,9 +83,17 @@ int main(int argc, char** argv)
     std::snprintf(record, sizeof record, "%s.ran.txt", self);
     char directory[MAX_PATH] = "";
     GetCurrentDirectoryA(sizeof directory, directory);
+    DWORD size = 0;
+    HANDLE file = CreateFileA(self, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        size = GetFileSize(file, nullptr);
+        CloseHandle(file);
+    }
     FILE* log = std::fopen(record, "a");
     if (log) {
-        std::fprintf(log, "argc=%d|cmdline=%s|cwd=%s\n", argc, GetCommandLineA(), directory);
+        std::fprintf(log, "argc=%d|cmdline=%s|cwd=%s|size=%lu\n", argc, GetCommandLineA(),
+                     directory, static_cast<unsigned long>(size));
         std::fclose(log);
     }
 

@@ -232,3 +232,54 @@ TEST(Download, TargetWithoutBackslashGivesEmptyParentheses)
     ASSERT_EQ(1u, progress.texts.size());
     EXPECT_EQ("10 Bytes read ()", progress.texts[0]);
 }
+
+// Redirects are followed across http and https, 20 at the most: a server
+// that sends the fetch round for ever (to itself, or down an endless chain)
+// is given up, and the file is left empty, as for a URL that cannot be
+// opened. Relative locations are resolved against the URL they answered.
+TEST(Download, RedirectsEndAfterTwenty)
+{
+    const struct {
+        const char* scenario;
+        int result;
+        size_t requests;
+        size_t packageBytes; // 0: the file ends empty
+    } cases[] = {
+        {"name=redirect-chain&hops=20&size=120000", 1, 21, 120000},
+        {"name=redirect-chain&hops=21&size=120000", 0, 21, 0},
+        {"name=redirect-chain", 0, 21, 0},
+        {"name=redirect-self", 0, 21, 0},
+    };
+    for (const auto& c : cases) {
+        Scenario(c.scenario);
+        ScratchFile target(Target(), "old content");
+        Progress progress;
+        EXPECT_EQ(c.result, DownloadPatch(Url().c_str(), target.path(), &progress, Record))
+            << c.scenario;
+        std::string log = Control("log");
+        size_t requests = 0;
+        for (size_t at = log.find("\"server\""); at != std::string::npos;
+             at = log.find("\"server\"", at + 1))
+            ++requests;
+        EXPECT_EQ(c.requests, requests) << c.scenario << "\n" << log;
+        EXPECT_TRUE(target.Read() == PackageBytes(c.packageBytes)) << c.scenario;
+        if (c.packageBytes) {
+            EXPECT_NE(std::string::npos, log.find("\"query\": \"hop=20\"")) << log;
+        }
+    }
+}
+
+// Bodies without a length arrive whole, chunked or ended by the close of an
+// HTTP/1.0 connection.
+TEST(Download, UnsizedBodiesArriveWhole)
+{
+    for (const char* scenario : {"name=chunked&size=150000", "name=http10&size=150000"}) {
+        Scenario(scenario);
+        ScratchFile target(Target());
+        Progress progress;
+        EXPECT_EQ(1, DownloadPatch(Url().c_str(), target.path(), &progress, Record)) << scenario;
+        EXPECT_TRUE(target.Read() == PackageBytes(150000)) << scenario;
+        ASSERT_FALSE(progress.texts.empty());
+        EXPECT_EQ(std::string("150000 Bytes read (") + kPackage + ")", progress.texts.back());
+    }
+}
