@@ -17,6 +17,11 @@ target_include_directories(patcher_portable PUBLIC ${CMAKE_BINARY_DIR}/generated
 target_compile_options(patcher_portable PRIVATE ${PATCHER_CODE_FLAGS})
 target_compile_options(patcher_portable PUBLIC ${HOST_SANITIZE} -g)
 target_link_options(patcher_portable PUBLIC ${HOST_SANITIZE})
+option(PATCHER_COVERAGE "Instrument the portable code for gcov (scripts/coverage.sh)" OFF)
+if(PATCHER_COVERAGE)
+  target_compile_options(patcher_portable PRIVATE --coverage)
+  target_link_options(patcher_portable PUBLIC --coverage)
+endif()
 
 if(PATCHER_FUZZ)
   # Coverage for the fuzzers' guidance; harmless for the unit tests.

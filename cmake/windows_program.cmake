@@ -17,8 +17,16 @@ set(PATCHER_SOURCES
 add_library(patcher_core STATIC ${PATCHER_SOURCES})
 target_include_directories(patcher_core PUBLIC ${CMAKE_BINARY_DIR}/generated src)
 target_compile_options(patcher_core PRIVATE ${PATCHER_CODE_FLAGS})
-# No build paths inside the program, so two checkouts build the same bytes.
-target_compile_options(patcher_core PUBLIC -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+option(PATCHER_COVERAGE "Instrument the program's code for gcov (scripts/coverage.sh)" OFF)
+if(PATCHER_COVERAGE)
+  # Each process, under Wine too, adds its counts to the .gcda files beside
+  # the objects; gcov finds the sources by the paths recorded here.
+  target_compile_options(patcher_core PUBLIC --coverage)
+  target_link_options(patcher_core PUBLIC --coverage)
+else()
+  # No build paths inside the program, so two checkouts build the same bytes.
+  target_compile_options(patcher_core PUBLIC -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+endif()
 # Windows 95 / NT 4.0 headers: nothing newer may creep into the program.
 target_compile_definitions(patcher_core PUBLIC WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
   _WIN32_IE=0x0400 __USE_MINGW_ANSI_STDIO=0)

@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+scripts/check-source.sh   # clang-tidy, cppcheck, clang-format: no Wine needed
 
 echo "== portable code on the build machine (ASan, UBSan)"
 cmake --preset host-check >/dev/null

@@ -14,7 +14,8 @@ TEST(ErrorText, StripControlCharsEndsTheTextAtTheFirstUnprintableByte)
     } cases[] = {
         {"", ""},
         {"\rabc", ""},
-        {"The system cannot find the file specified.\r\n", "The system cannot find the file specified."},
+        {"The system cannot find the file specified.\r\n",
+         "The system cannot find the file specified."},
         {"line one\r\nline two", "line one"},
         {"tab\there", "tab"},
         {"caf\xE9 ok", "caf"},
@@ -31,7 +32,8 @@ TEST(ErrorText, StripControlCharsEndsTheTextAtTheFirstUnprintableByte)
 
 TEST(ErrorText, StripControlCharsClearsEveryByteUpToTheOriginalEnd)
 {
-    char text[] = "ab\ncd\x01" "ef";
+    char text[] = "ab\ncd\x01"
+                  "ef";
     StripControlChars(text);
     EXPECT_EQ(0, std::memcmp("ab\0cd\0ef", text, 9));
 }
@@ -41,7 +43,10 @@ TEST(ErrorText, DecimalTextIsSigned)
     const struct {
         int value;
         const char* text;
-    } cases[] = {{0, "0"}, {1234, "1234"}, {-1, "-1"}, {static_cast<int>(0x80070002u), "-2147024894"},
+    } cases[] = {{0, "0"},
+                 {1234, "1234"},
+                 {-1, "-1"},
+                 {static_cast<int>(0x80070002u), "-2147024894"},
                  {2147483647, "2147483647"}};
     for (const auto& c : cases) {
         char text[12];

@@ -40,7 +40,8 @@ TEST(Sha256, StandardVectors)
     EXPECT_EQ("cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1",
               Hex("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopq"
                   "klmnopqrlmnopqrsmnopqrstnopqrstu"));
-    EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0", Hex("a", 1000000));
+    EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
+              Hex("a", 1000000));
 }
 
 TEST(Sha256, FileDigest)
@@ -73,7 +74,9 @@ TEST(PackagePins, LookupByNameIgnoringCase)
 TEST(PackagePins, MalformedDigestPinsToNothing)
 {
     char hex[65] = "x";
-    for (const char* pins : {"A.EXE=abc", "A.EXE=", "A.EXE=zz3816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}) {
+    for (const char* pins :
+         {"A.EXE=abc",
+          "A.EXE=", "A.EXE=zz3816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}) {
         ASSERT_TRUE(FindPinnedDigest(pins, "a.exe", hex)) << pins;
         EXPECT_STREQ("", hex) << pins;
     }

@@ -32,7 +32,8 @@ TEST(PackagePlan, UrlAndTargetArePlainJoins)
 {
     char target[kPathArea];
     char url[kUrlArea];
-    ASSERT_TRUE(FormPatchPlan("C:\\Program Files\\Fix\\", "WindowsXP-KB835732-x86-ENU.EXE", target, url));
+    ASSERT_TRUE(
+        FormPatchPlan("C:\\Program Files\\Fix\\", "WindowsXP-KB835732-x86-ENU.EXE", target, url));
     EXPECT_STREQ("C:\\Program Files\\Fix\\WindowsXP-KB835732-x86-ENU.EXE", target);
     std::string base = PatchServerBaseUrl();
     EXPECT_EQ(0u, base.find("http://"));

@@ -1,5 +1,6 @@
 # Suites that run both on the build machine and under Wine.
 set(SHARED_TEST_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/fixed_text_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_search_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/signin_page_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windows_version_test.cpp

@@ -75,7 +75,8 @@ TEST(SignInPage, RedirectPageGivesTheLoginUrl)
 
 TEST(SignInPage, FieldsInEitherOrderAndEmptyValues)
 {
-    std::string swapped = "Tarrowin Keyloom\n" + Field("ST", "\"s2\"") + Field("RT", "\"r1\"") + "\n";
+    std::string swapped = "Tarrowin Keyloom\n" + Field("ST", "\"s2\"") + Field("RT", "\"r1\"") +
+                          "\n";
     EXPECT_EQ(Login("r1", "s2"), Redirect(swapped).url);
     Answer empty = Redirect(RedirectPage("r", ""));
     EXPECT_TRUE(empty.found);
@@ -122,7 +123,8 @@ TEST(SignInPage, MarkerPresenceIsExactCaseButCutsIgnoreCase)
 
 TEST(SignInPage, BannerOnlyPageIsASignInPageWithNothingToFollow)
 {
-    for (Answer a : {Redirect("<H1>Tarrowin Keyloom</H1>\n"), Return("<H1>Tarrowin Keyloom</H1>\n")}) {
+    for (Answer a :
+         {Redirect("<H1>Tarrowin Keyloom</H1>\n"), Return("<H1>Tarrowin Keyloom</H1>\n")}) {
         EXPECT_TRUE(a.found);
         EXPECT_EQ("", a.url);
     }
@@ -177,7 +179,8 @@ TEST(SignInPage, OversizeValuesAreRejectedNotOverrun)
 {
     std::string prefix = SignInLoginUrlPrefix();
     size_t room = 4095 - prefix.size() - 4 - 1; // RT fills what ST (1 char) leaves
-    EXPECT_EQ(Login(std::string(room, 'r'), "s"), Redirect(RedirectPage(std::string(room, 'r'), "s")).url);
+    EXPECT_EQ(Login(std::string(room, 'r'), "s"),
+              Redirect(RedirectPage(std::string(room, 'r'), "s")).url);
     for (size_t length : {room + 1, size_t(4095), size_t(4096), size_t(7000)}) {
         Answer a = Redirect(RedirectPage(std::string(length, 'r'), "s"));
         EXPECT_FALSE(a.found) << length;
@@ -192,8 +195,9 @@ TEST(SignInPage, OversizeValuesAreRejectedNotOverrun)
 TEST(ExtractBetweenMarkers, WorkedExampleAndFailures)
 {
     char value[64] = "old";
-    EXPECT_TRUE(ExtractBetweenMarkers("x <INPUT type=\"hidden\" name=\"RT\" value=\"abc\"> y", value,
-                                      "<input TYPE=\"hidden\" name=\"rt\" value=", ">", "\"", "\""));
+    EXPECT_TRUE(ExtractBetweenMarkers("x <INPUT type=\"hidden\" name=\"RT\" value=\"abc\"> y",
+                                      value, "<input TYPE=\"hidden\" name=\"rt\" value=", ">", "\"",
+                                      "\""));
     EXPECT_STREQ("abc", value);
     EXPECT_FALSE(ExtractBetweenMarkers("no markers", value, "<a>", "</a>", "\"", "\""));
     EXPECT_STREQ("", value);
@@ -206,8 +210,9 @@ TEST(ExtractBetweenMarkers, WorkedExampleAndFailures)
 // What only the Windows runtime's text mode gives.
 TEST(SignInPage, TextModeReadTurnsCrLfIntoLf)
 {
-    std::string page = "Tarrowin Keyloom\r\n<INPUT type=\"hidden\" name=\"RT\" value=\"a\r\nb\">\r\n" +
-                       Field("ST", "\"c\"");
+    std::string page =
+        "Tarrowin Keyloom\r\n<INPUT type=\"hidden\" name=\"RT\" value=\"a\r\nb\">\r\n" +
+        Field("ST", "\"c\"");
     EXPECT_EQ(Login("a\nb", "c"), Redirect(page).url);
 }
 

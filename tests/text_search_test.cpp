@@ -26,7 +26,8 @@ TEST(TextSearch, ForwardSearchCountsFromOneIgnoringCase)
     };
     for (const SearchCase& c : cases) {
         EXPECT_EQ(c.expected, FindTextNoCase(c.text, c.pattern)) << c.text << " / " << c.pattern;
-        EXPECT_EQ(c.expected, ContainsTextNoCase(c.text, c.pattern)) << c.text << " / " << c.pattern;
+        EXPECT_EQ(c.expected, ContainsTextNoCase(c.text, c.pattern))
+            << c.text << " / " << c.pattern;
     }
 }
 
@@ -51,17 +52,18 @@ TEST(TextSearch, BackwardSearchConventions)
         {"C:\\dir\\x.exe", "\\", 6},
         {"\\x.exe", "\\", 0}, // at index 0: reads as absent
         {"x.exe", "\\", 0},
-        {"\\", "\\", 1},      // equal
-        {"a\\b", "\\", 1},    // at index 1: reads as equal
+        {"\\", "\\", 1},   // equal
+        {"a\\b", "\\", 1}, // at index 1: reads as equal
         {"ABCABC", "abc", 3},
-        {"AAA", "AA", 1},     // overlapping occurrences
-        {"abc", "", 2},       // the last character's index
+        {"AAA", "AA", 1}, // overlapping occurrences
+        {"abc", "", 2},   // the last character's index
         {"", "x", 0},
         {"", "", 1},
         {"dir\\SUB\\file", "sub\\", 4},
     };
     for (const SearchCase& c : cases)
-        EXPECT_EQ(c.expected, FindLastTextNoCase(c.text, c.pattern)) << c.text << " / " << c.pattern;
+        EXPECT_EQ(c.expected, FindLastTextNoCase(c.text, c.pattern))
+            << c.text << " / " << c.pattern;
 }
 
 TEST(TextSearch, InputsBeyondTheWorkAreasAreRefusedNotOverrun)
@@ -91,8 +93,8 @@ TEST(TextCutting, TailAndHead)
         const char* tail;
         const char* head;
     } cases[] = {
-        {2, "ef", "ab"}, {6, "abcdef", "abcdef"}, {0, "", ""}, {-1, "", ""},
-        {9, "abcdef", "abcdef"}, // more than the source: the whole source
+        {2, "ef", "ab"}, {6, "abcdef", "abcdef"}, {0, "", ""},
+        {-1, "", ""},    {9, "abcdef", "abcdef"}, // more than the source: the whole source
     };
     for (const auto& c : cases) {
         CopyTail("abcdef", out, c.count);

@@ -44,6 +44,7 @@ inline bool CopyTextCut(char* dst, size_t capacity, const char* src, size_t srcL
     size_t n = srcLength < capacity - 1 ? srcLength : capacity - 1;
     std::memmove(dst, src, n);
     dst[n] = '\0';
+    // cppcheck-suppress knownConditionTrueFalse ; true when the whole text fit
     return n == srcLength;
 }
 
@@ -73,6 +74,7 @@ inline bool JoinText(char (&dst)[N], std::initializer_list<const char*> parts)
 {
     dst[0] = '\0';
     for (const char* part : parts) {
+        // cppcheck-suppress useStlAlgorithm ; a plain loop reads clearer here
         if (!AppendTextBounded(dst, N, part)) {
             dst[0] = '\0';
             return false;

@@ -134,8 +134,8 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
     InternetSetOptionA(connection, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
     const char* accept[] = {"*/*", nullptr};
     DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | (address.secure ? INTERNET_FLAG_SECURE : 0);
-    HINTERNET request =
-        HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr, accept, flags, 0);
+    HINTERNET request = HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr,
+                                         accept, flags, 0);
     if (request && !HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
         InternetCloseHandle(request);
         request = nullptr;
@@ -173,7 +173,7 @@ Hop NextHop(HINTERNET request, const char* from, char (&to)[kFollowUrlArea])
         // combining would drop the path's last part.
         size_t keep = std::strcspn(from, "?#");
         return CopyTextCut(to, sizeof to, from, keep) && AppendText(to, location) ? kRedirect
-                                                                                   : kRefused;
+                                                                                  : kRefused;
     }
     DWORD length = sizeof to;
     return InternetCombineUrlA(from, location, to, &length, 0) ? kRedirect : kRefused;

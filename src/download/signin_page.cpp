@@ -33,7 +33,7 @@ bool ReadSavedPage(const char* path, char (&area)[kPageArea], long& asked)
     long length = _filelength(_fileno(file));
     asked = length < 0 ? 0 : (length > kPageReadCap ? kPageReadCap : length);
     size_t got = asked > 0 ? std::fread(area, 1, static_cast<size_t>(asked), file) : 0;
-    std::fclose(file);
+    std::fclose(file); // NOLINT(cert-err33-c): read only, a failed close loses nothing
     return got > 0;
 }
 
@@ -60,7 +60,8 @@ bool ExtractBetweenMarkersBounded(const char* pageText, char* value, size_t capa
         int p = FindTextNoCase(work, marker);
         if (p <= 0)
             return false;
-        int rest = static_cast<int>(std::strlen(work)) + 1 - p - static_cast<int>(std::strlen(marker));
+        int rest = static_cast<int>(std::strlen(work)) + 1 - p -
+                   static_cast<int>(std::strlen(marker));
         return CopyTail(work, work, rest);
     };
     auto keepBefore = [&work](const char* marker) {

@@ -20,8 +20,8 @@ bool IsRegistryKeyPresent(HKEY root, const char* subkey)
     return true;
 }
 
-bool ReadRegistryStringBounded(HKEY root, const char* subkey, const char* valueName,
-                               char* text, size_t capacity)
+bool ReadRegistryStringBounded(HKEY root, const char* subkey, const char* valueName, char* text,
+                               size_t capacity)
 {
     if (capacity == 0)
         return false;
@@ -56,8 +56,9 @@ bool IsTerminalServer()
 {
     char suite[255];
     std::memset(suite, 0, sizeof suite);
-    if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
-                            "ProductSuite", suite))
+    if (!ReadRegistryString(HKEY_LOCAL_MACHINE,
+                            "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", "ProductSuite",
+                            suite))
         return false;
     return ContainsTextNoCase(suite, "Terminal Server") != 0;
 }

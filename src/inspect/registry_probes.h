@@ -15,8 +15,8 @@ bool IsRegistryKeyPresent(HKEY root, const char* subkey);
 // Reads a value as text: a string list gives its first string, too long a
 // text is cut to the array, and data with no NUL stops at its end. On false
 // the array holds the empty text.
-bool ReadRegistryStringBounded(HKEY root, const char* subkey, const char* valueName,
-                               char* text, size_t capacity);
+bool ReadRegistryStringBounded(HKEY root, const char* subkey, const char* valueName, char* text,
+                               size_t capacity);
 
 template <size_t N>
 inline bool ReadRegistryString(HKEY root, const char* subkey, const char* valueName,

@@ -21,7 +21,7 @@ bool EndsWithoutLineBreak(const char* path)
     bool open = false;
     if (std::fseek(file, -1, SEEK_END) == 0)
         open = std::fgetc(file) != '\n';
-    std::fclose(file);
+    std::fclose(file); // NOLINT(cert-err33-c): read only, a failed close loses nothing
     return open;
 }
 
@@ -34,12 +34,13 @@ bool ScheduleWithWininit(const char* packagePath, char (&errorText)[kRemovalErro
 
     if (!pathFits || !FileExists(wininit)) {
         FILE* created = pathFits ? std::fopen(wininit, "w") : nullptr;
-        if (!created) {
+        // A section header that never reached the disk leaves nothing to
+        // add the line to: that is a failure, not a deferred removal.
+        bool written = created && std::fputs("[rename]\n", created) >= 0;
+        if (!created || std::fclose(created) != 0 || !written) {
             JoinText(errorText, {"Unable to write to file: ", wininit, " to WININT.INI"});
             return false;
         }
-        std::fputs("[rename]\n", created);
-        std::fclose(created);
     }
 
     bool needsBreak = EndsWithoutLineBreak(wininit);
@@ -50,14 +51,16 @@ bool ScheduleWithWininit(const char* packagePath, char (&errorText)[kRemovalErro
     char line[kMaxPathArea];
     if (!file || !JoinText(line, {"NUL=", name, "\n"})) {
         if (file)
-            std::fclose(file);
+            std::fclose(file); // NOLINT(cert-err33-c): nothing was written to lose
         JoinText(errorText, {"Unable to write to file: ", wininit, " to WININIT.INI"});
         return false;
     }
-    if (needsBreak)
-        std::fputs("\n", file);
-    std::fputs(line, file);
-    std::fclose(file);
+    // A line that did not reach the disk (a full disk, say) schedules nothing.
+    bool written = (!needsBreak || std::fputs("\n", file) >= 0) && std::fputs(line, file) >= 0;
+    if (std::fclose(file) != 0 || !written) {
+        JoinText(errorText, {"Unable to write to file: ", wininit, " to WININIT.INI"});
+        return false;
+    }
     return true;
 }
 

@@ -32,8 +32,8 @@ void Compress(Sha256& sha, const unsigned char* p)
 {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i)
-        w[i] = uint32_t(p[4 * i]) << 24 | uint32_t(p[4 * i + 1]) << 16 | uint32_t(p[4 * i + 2]) << 8 |
-               uint32_t(p[4 * i + 3]);
+        w[i] = uint32_t(p[4 * i]) << 24 | uint32_t(p[4 * i + 1]) << 16 |
+               uint32_t(p[4 * i + 2]) << 8 | uint32_t(p[4 * i + 3]);
     for (int i = 16; i < 64; ++i) {
         uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
         uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -44,7 +44,8 @@ void Compress(Sha256& sha, const unsigned char* p)
     for (int i = 0; i < 64; ++i) {
         uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
                       kRound[i] + w[i];
-        uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) +
+                      ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
         f = e;
@@ -121,6 +122,7 @@ bool FindPinnedDigest(const char* pins, const char* package, char (&hex)[65])
     for (const char* entry = pins; *entry;) {
         const char* end = std::strchr(entry, ';');
         size_t entryLength = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
+        // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a search, nothing is copied
         const char* equals = static_cast<const char*>(std::memchr(entry, '=', entryLength));
         if (equals && static_cast<size_t>(equals - entry) == nameLength) {
             // NAME=HEX, the name compared without regard to case.
@@ -161,7 +163,7 @@ bool DigestFile(const char* path, char (&hex)[65])
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
         Sha256Add(sha, buffer, n);
     bool readWhole = !std::ferror(file);
-    std::fclose(file);
+    std::fclose(file); // NOLINT(cert-err33-c): read only, a failed close loses nothing
     if (!readWhole)
         return false;
     unsigned char digest[32];

@@ -18,8 +18,8 @@
 namespace {
 
 const char kProgramName[] = "KB835732 Patcher";
-const UINT kErrorStyle = MB_TOPMOST | MB_ICONERROR;                 // 0x40010
-const UINT kAskStyle = MB_TOPMOST | MB_ICONQUESTION | MB_OKCANCEL; // 0x40021
+const UINT kErrorStyle = MB_TOPMOST | MB_ICONERROR;                        // 0x40010
+const UINT kAskStyle = MB_TOPMOST | MB_ICONQUESTION | MB_OKCANCEL;         // 0x40021
 const UINT kInstalledStyle = MB_TOPMOST | MB_DEFBUTTON2 | MB_ICONQUESTION; // 0x40120
 const unsigned long kSmallestPackage = 100000; // a package is longer than this
 
@@ -109,6 +109,7 @@ int RunAlone(HINSTANCE instance)
     }
 
     char title[256];
+    // NOLINTNEXTLINE(cert-err33-c): a title cut short is still a title
     std::snprintf(title, sizeof title, "%s Windows Version: %s", kProgramName, versionText);
     OpenStatusWindow(instance, title);
     DownloadPatch(downloadUrl, targetPath, instance, ShowStatus);
@@ -133,7 +134,6 @@ int RunAlone(HINSTANCE instance)
     RemoveDownloadedFile(targetPath, removalError, deferred);
     return 1;
 }
-
 
 } // namespace
 

@@ -55,8 +55,7 @@ void SwapLine(LineWindows& windows, HINSTANCE instance, const char* text)
 }
 
 // 1 when the whole answer was read (a read that fails counts as not).
-unsigned char BareLoop(const char* url, const char* targetPath, HINSTANCE instance,
-                       bool withWindow)
+unsigned char BareLoop(const char* url, const char* targetPath, HINSTANCE instance, bool withWindow)
 {
     FILE* file = std::fopen(targetPath, "wb");
     if (!file)
@@ -64,8 +63,8 @@ unsigned char BareLoop(const char* url, const char* targetPath, HINSTANCE instan
     char* chunk = static_cast<char*>(std::malloc(kChunk));
     LineWindows windows = {nullptr, nullptr};
     if (withWindow) {
-        windows.title = CreateWindowExA(0, "STATIC", "download_bench", 0, 0, 0, 600, 50,
-                                        nullptr, nullptr, instance, nullptr);
+        windows.title = CreateWindowExA(0, "STATIC", "download_bench", 0, 0, 0, 600, 50, nullptr,
+                                        nullptr, instance, nullptr);
         ShowWindow(windows.title, SW_SHOWNORMAL);
         ShowWindow(windows.title, SW_SHOWNOACTIVATE);
         UpdateWindow(windows.title);
@@ -74,8 +73,8 @@ unsigned char BareLoop(const char* url, const char* targetPath, HINSTANCE instan
     fileName = fileName ? fileName + 1 : targetPath;
 
     unsigned char ok = 0;
-    HINTERNET session = InternetOpenA("InetURL/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, 0);
+    HINTERNET session = InternetOpenA("InetURL/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                      0);
     if (session) {
         HINTERNET request = chunk ? InternetOpenUrlA(session, url, nullptr, 0, 0, 0) : nullptr;
         if (request) {
@@ -175,15 +174,9 @@ int main(int argc, char** argv)
         result = DownloadPatch(url, target, instance, ShowStatus);
         CloseStatusWindow();
         break;
-    case 1:
-        result = DownloadPatch(url, target, instance, DoNothing);
-        break;
-    case 2:
-        result = BareLoop(url, target, instance, false);
-        break;
-    default:
-        result = BareLoop(url, target, instance, true);
-        break;
+    case 1: result = DownloadPatch(url, target, instance, DoNothing); break;
+    case 2: result = BareLoop(url, target, instance, false); break;
+    default: result = BareLoop(url, target, instance, true); break;
     }
     QueryPerformanceCounter(&end);
     Memory after = ProcessMemory();
@@ -192,8 +185,8 @@ int main(int argc, char** argv)
                      static_cast<double>(frequency.QuadPart);
     std::printf("method=%s bytes=%lld seconds=%.6f peak_ws_kb=%lu start_ws_kb=%lu "
                 "start_peak_ws_kb=%lu result=%u\n",
-                method, FileSize(target), seconds, after.peakKb, before.workingKb,
-                before.peakKb, static_cast<unsigned>(result));
+                method, FileSize(target), seconds, after.peakKb, before.workingKb, before.peakKb,
+                static_cast<unsigned>(result));
     std::fflush(stdout);
     return result ? 0 : 1;
 }

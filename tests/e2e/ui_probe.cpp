@@ -190,7 +190,9 @@ std::string IconName(HWND iconControl)
     const struct {
         LPCSTR id;
         const char* name;
-    } icons[] = {{IDI_HAND, "error"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"},
+    } icons[] = {{IDI_HAND, "error"},
+                 {IDI_QUESTION, "question"},
+                 {IDI_EXCLAMATION, "warning"},
                  {IDI_ASTERISK, "information"}};
     std::string best = "other";
     long bestDifference = 32 * 32 * 3 * 8; // more than this is no match
@@ -514,9 +516,9 @@ int main(int argc, char** argv)
                 bool seen = false;
                 for (HWND done : answered)
                     seen = seen || done == window;
-                if (!seen && RecordAndAnswerBox(window, nextAnswer < answers.size()
-                                                            ? answers[nextAnswer]
-                                                            : "OK")) {
+                if (!seen &&
+                    RecordAndAnswerBox(window,
+                                       nextAnswer < answers.size() ? answers[nextAnswer] : "OK")) {
                     answered.push_back(window);
                     ++nextAnswer;
                 }
@@ -524,8 +526,7 @@ int main(int argc, char** argv)
             }
             std::string sample;
             std::string status;
-            if (!SampleWindow(window, kind, sample, status) ||
-                sample == lastSample)
+            if (!SampleWindow(window, kind, sample, status) || sample == lastSample)
                 continue;
             Log(sample);
             lastSample = sample;

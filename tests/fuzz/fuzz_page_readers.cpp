@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memset(url, 'U', sizeof url);
     url[sizeof url - 1] = '\0';
     bool redirect = FindSignInRedirect(PagePath(), url);
-    if (redirect && url[0] != '\0' && std::strncmp(url, SignInLoginUrlPrefix(), std::strlen(SignInLoginUrlPrefix())) != 0)
+    if (redirect && url[0] != '\0' &&
+        std::strncmp(url, SignInLoginUrlPrefix(), std::strlen(SignInLoginUrlPrefix())) != 0)
         std::abort(); // a login URL always starts with the prefix
     if (!redirect && url[0] != 'U')
         std::abort(); // false leaves the caller's URL alone

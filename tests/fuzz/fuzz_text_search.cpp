@@ -30,11 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     size_t first = t.find(p);
     int expected = (text.size() > 8191 || pattern.size() > 4095 || first == std::string::npos)
-                       ? 0 : static_cast<int>(first) + 1;
+                       ? 0
+                       : static_cast<int>(first) + 1;
     if (FindTextNoCase(text.c_str(), pattern.c_str()) != expected)
         std::abort();
     int expectedShort = (text.size() > 4095 || pattern.size() > 4095 || first == std::string::npos)
-                            ? 0 : static_cast<int>(first) + 1;
+                            ? 0
+                            : static_cast<int>(first) + 1;
     if (ContainsTextNoCase(text.c_str(), pattern.c_str()) != expectedShort)
         std::abort();
 
@@ -56,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int count = static_cast<int>(pattern.size()) - 8;
     std::string source = text.substr(0, 200);
     bool tail = CopyTail(source.c_str(), out, count);
-    size_t n = count <= 0 ? 0 : static_cast<size_t>(count) < source.size() ? static_cast<size_t>(count) : source.size();
+    size_t n = count <= 0                                   ? 0
+               : static_cast<size_t>(count) < source.size() ? static_cast<size_t>(count)
+                                                            : source.size();
     if (tail != (n < sizeof out) || (tail && source.compare(source.size() - n, n, out) != 0))
         std::abort();
     bool head = CopyHead(source.c_str(), out, count);

@@ -29,7 +29,10 @@ inline char* _itoa(int value, char* out, int /*radix: always 10 here*/)
     return out;
 }
 
-inline int _fileno(FILE* f) { return fileno(f); }
+inline int _fileno(FILE* f)
+{
+    return fileno(f);
+}
 
 inline long _filelength(int fd)
 {

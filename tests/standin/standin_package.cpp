@@ -48,7 +48,8 @@ HANDLE OpenStarter()
 // it has tried to delete the package by then, however slowly it ran.
 void HoldOwnFile(const char* self, DWORD milliseconds, HANDLE opened, HANDLE starter)
 {
-    HANDLE file = CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     if (opened) {
         SetEvent(opened);
         CloseHandle(opened);
@@ -100,7 +101,8 @@ void MarkInstalled()
                         "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KB835732", 0,
                         nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
         const char name[] = "Security Update for Windows (KB835732)";
-        RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
+        RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                       sizeof name);
         RegCloseKey(key);
     }
 }
@@ -115,7 +117,8 @@ int main(int argc, char** argv)
         return 2;
     if (argc == 5 && std::strcmp(argv[1], "--hold") == 0) {
         auto handle = [](const char* text) {
-            return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::strtoul(text, nullptr, 10)));
+            return reinterpret_cast<HANDLE>(
+                static_cast<ULONG_PTR>(std::strtoul(text, nullptr, 10)));
         };
         HoldOwnFile(self, static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), handle(argv[3]),
                     handle(argv[4]));

@@ -21,7 +21,8 @@ std::string Fetch(const std::string& url)
     std::string body;
     HINTERNET session = InternetOpenA("tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET request = session ? InternetOpenUrlA(session, url.c_str(), nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD, 0) : nullptr;
+                                                   INTERNET_FLAG_RELOAD, 0)
+                                : nullptr;
     char buffer[4096];
     DWORD got = 0;
     while (request && InternetReadFile(request, buffer, sizeof buffer, &got) && got > 0)
@@ -142,7 +143,8 @@ TEST(Download, SignInPagesThatLeadNowhere)
         Scenario(c.scenario);
         ScratchFile target(Target());
         Progress progress;
-        EXPECT_EQ(c.result, DownloadPatch(Url().c_str(), target.path(), &progress, Record)) << c.scenario;
+        EXPECT_EQ(c.result, DownloadPatch(Url().c_str(), target.path(), &progress, Record))
+            << c.scenario;
         EXPECT_NE(std::string::npos, target.Read().find(c.inFile)) << c.scenario;
     }
 }
@@ -151,7 +153,8 @@ TEST(Download, UnreachableServerLeavesAnEmptyFile)
 {
     ScratchFile target(Target(), "old content");
     Progress progress;
-    EXPECT_EQ(0, DownloadPatch("http://127.0.0.1:9/patches/x.exe", target.path(), &progress, Record));
+    EXPECT_EQ(0,
+              DownloadPatch("http://127.0.0.1:9/patches/x.exe", target.path(), &progress, Record));
     EXPECT_EQ("", target.Read());
     EXPECT_TRUE(progress.texts.empty());
 }
@@ -198,14 +201,16 @@ TEST(Download, RequestFollowsTheUrlsParts)
         Scenario("name=package&size=10");
         ScratchFile target(Target(), "old content");
         Progress progress;
-        EXPECT_EQ(c.result, DownloadPatch(c.url.c_str(), target.path(), &progress, Record)) << c.url;
+        EXPECT_EQ(c.result, DownloadPatch(c.url.c_str(), target.path(), &progress, Record))
+            << c.url;
         std::string log = Control("log");
         if (!c.path) {
             EXPECT_EQ("[]", log) << c.url;
             EXPECT_EQ("", target.Read()) << c.url;
             continue;
         }
-        std::string want = std::string("\"path\": \"") + c.path + "\", \"query\": \"" + c.query + "\"";
+        std::string want = std::string("\"path\": \"") + c.path + "\", \"query\": \"" + c.query +
+                           "\"";
         EXPECT_NE(std::string::npos, log.find(want)) << c.url << "\n" << log;
         EXPECT_NE("old content", target.Read()) << c.url;
     }

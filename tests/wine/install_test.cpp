@@ -113,7 +113,8 @@ TEST(RemoveDownloadedFile, FileHeldOpenIsDeferredOnNt)
     char full[MAX_PATH];
     GetFullPathNameA("remove-held.exe", sizeof full, full, nullptr);
     ScratchFile file(full, "package");
-    HANDLE held = CreateFileA(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileA(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     char error[kRemovalErrorArea];
     bool deferred = false;
@@ -124,8 +125,8 @@ TEST(RemoveDownloadedFile, FileHeldOpenIsDeferredOnNt)
     // Wine keeps delay-until-reboot deletions where Windows does.
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                           "System\\CurrentControlSet\\Control\\Session Manager",
-                                           0, KEY_QUERY_VALUE, &key));
+                                           "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                                           KEY_QUERY_VALUE, &key));
     static char operations[65536];
     DWORD size = sizeof operations;
     DWORD type = 0;

@@ -256,9 +256,9 @@ TEST(LiveWindows, MarkersAloneAndTogetherAreFoundInTableOrder)
             if (set & (1 << i)) {
                 // An empty key: only its presence counts.
                 HKEY key;
-                ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstalledUpdateMarkers[i],
-                                                         0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                                         nullptr));
+                ASSERT_EQ(ERROR_SUCCESS,
+                          RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstalledUpdateMarkers[i], 0,
+                                          nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
                 RegCloseKey(key);
                 first = i + 1;
             } else {

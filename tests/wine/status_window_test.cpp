@@ -64,7 +64,8 @@ TEST(StatusWindow, EachReportReplacesTheStatusLine)
     EXPECT_EQ(1, ChildCount(title));
     HWND line = StatusLineWindow();
     EXPECT_EQ("51200 Bytes read (x.exe)", TextOf(line));
-    EXPECT_EQ(WS_CHILD | WS_VISIBLE, GetWindowLongA(line, GWL_STYLE) & (WS_CHILD | WS_VISIBLE | WS_POPUP));
+    EXPECT_EQ(WS_CHILD | WS_VISIBLE,
+              GetWindowLongA(line, GWL_STYLE) & (WS_CHILD | WS_VISIBLE | WS_POPUP));
     ShowStatus(instance, "");
     EXPECT_EQ(line, StatusLineWindow());
     EXPECT_EQ("51200 Bytes read (x.exe)", TextOf(line));

@@ -51,7 +51,8 @@ protected:
         DeleteFileA(WininitPath().c_str());
         GetFullPathNameA("held package.exe", sizeof package_, package_, nullptr);
         file_ = new ScratchFile(package_, "package");
-        held_ = CreateFileA(package_, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        held_ = CreateFileA(package_, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
     }
     void TearDown() override
     {
