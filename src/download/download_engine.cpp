@@ -171,7 +171,9 @@ Hop NextHop(HINTERNET request, const char* from, char (&to)[kFollowUrlArea])
     if (location[0] == '?') {
         // A new query for the same path, as browsers read it; WinINet's
         // combining would drop the path's last part.
-        size_t keep = std::strcspn(from, "?#");
+        size_t keep = 0;
+        while (from[keep] != '\0' && from[keep] != '?' && from[keep] != '#')
+            ++keep;
         return CopyTextCut(to, sizeof to, from, keep) && AppendText(to, location) ? kRedirect
                                                                                   : kRefused;
     }
