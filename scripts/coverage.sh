@@ -18,8 +18,20 @@ rm -rf "$report"
 mkdir -p "$report"
 failed=()
 
+# Each Wine run ends with Wine and its X server stopped: they inherit the
+# lock, and left running they would hold it past the run.
+wine_run() {
+  local code=0
+  "$@" || code=$?
+  scripts/wine-run.sh --stop
+  return $code
+}
 wine_locked() {
-  if [ -n "${PATCHER_WINE_LOCK:-}" ]; then flock "$PATCHER_WINE_LOCK" "$@"; else "$@"; fi
+  if [ -n "${PATCHER_WINE_LOCK:-}" ]; then
+    flock "$PATCHER_WINE_LOCK" bash -c "$(declare -f wine_run); wine_run \"\$@\"" _ "$@"
+  else
+    wine_run "$@"
+  fi
 }
 
 echo "== portable code on the build machine"
@@ -43,7 +55,6 @@ mode=$(scripts/wine-run.sh --probe) || { echo "coverage: Wine cannot run here: $
 repeat=()
 # As in scripts/test.sh: emulated Wine processes are tried up to three times.
 [ "$mode" = native ] || repeat=(--repeat until-pass:3)
-trap 'scripts/wine-run.sh --stop' EXIT
 # The unit and live-version suites (not the import and build checks, whose
 # programs the counters' runtime would change).
 wine_locked ctest --preset coverage -L unit -LE build --no-tests=error "${repeat[@]}" ||
@@ -60,8 +71,6 @@ for ((i = 0; i < ${#scenarios[@]}; i += chunk)); do
   wine_locked ctest --preset coverage -R "$regex" --no-tests=error "${repeat[@]}" ||
     failed+=("e2e chunk $((i / chunk + 1))")
 done
-scripts/wine-run.sh --stop
-trap - EXIT
 gcovr --root . --filter 'src/' --gcov-executable i686-w64-mingw32-gcov \
   --json "$report/wine.json" build/coverage
 
