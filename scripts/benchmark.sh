@@ -69,15 +69,19 @@ for mb in $sizes; do
 done
 
 # A plain static file server: every method gets the same bytes the same way.
-python3 -m http.server "$port" --bind 127.0.0.1 --directory "$state/files" \
+# Ours only once it says it serves: a port taken by another server ends it,
+# and the figures must not come from that other one.
+python3 -u -m http.server "$port" --bind 127.0.0.1 --directory "$state/files" \
   >"$state/server.log" 2>&1 &
 server_pid=$!
 read -r first _ <<<"$sizes"
-for _ in $(seq 100); do
-  curl -sf -o /dev/null "http://127.0.0.1:$port/${first}mb.bin" 2>/dev/null && break
+for _ in $(seq 600); do
+  grep -q "^Serving HTTP" "$state/server.log" && break
+  kill -0 "$server_pid" 2>/dev/null || break
   sleep 0.1
 done
-kill -0 "$server_pid" 2>/dev/null || { cat "$state/server.log"; exit 1; }
+kill -0 "$server_pid" 2>/dev/null && grep -q "^Serving HTTP" "$state/server.log" ||
+  { cat "$state/server.log"; echo "benchmark: the file server did not start on port $port" >&2; exit 1; }
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 # A value from the tool's result line: field NAME LINE.

@@ -1,24 +1,31 @@
 #!/usr/bin/env bash
-# Builds the release program from two clean copies of the source tree (the
-# files git tracks or would track, as they stand) in different folders and
-# compares the results byte for byte.
+# Makes a pinned release from two clean copies of the source tree (the files
+# git tracks or would track, as they stand) in different folders, from the
+# same package folder and settings, and compares the two ZIPs byte for byte.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-settings=(-DPATCHER_SERVER_HOST=patches.example.org -DPATCHER_SIGNIN_HOST=signin.example.org
-          -DPATCHER_HELPDESK_PHONE=555-0100 -DPATCHER_HELPDESK_URL=http://help.example.org)
+# Two packages that pass the release's checks: a PE header, over 100000 bytes.
+mkdir "$work/packages"
+for name in WindowsXP-KB835732-x86-ENU.EXE Windows2000-KB835732-x86-ENU.EXE; do
+  { printf 'MZ'; head -c 58 /dev/zero; printf '\100\000\000\000PE\000\000'; head -c 120000 /dev/zero
+    echo "$name"; } > "$work/packages/$name"
+done
+settings=(--server patches.example.org --signin signin.example.org --phone "555 0100"
+          --help-url http://help.example.org --packages "$work/packages")
 for side in first second-with-a-longer-path; do
   mkdir -p "$work/$side/src"
   (cd "$repo" && git ls-files -z -c -o --exclude-standard | tar --null -T - -cf -) |
     tar -C "$work/$side/src" -xf -
-  (cd "$work/$side/src" && cmake --preset release "${settings[@]}" >/dev/null &&
-   cmake --build --preset release -j "$(nproc)" >/dev/null)
+  "$work/$side/src/scripts/release.sh" "${settings[@]}" --out "$work/$side/dist" >/dev/null 2>"$work/$side.log" ||
+    { cat "$work/$side.log"; exit 1; }
 done
-a=$work/first/src/build/release/KB835732Patcher.exe
-b=$work/second-with-a-longer-path/src/build/release/KB835732Patcher.exe
+a=$(echo "$work"/first/dist/*.zip) b=$(echo "$work"/second-with-a-longer-path/dist/*.zip)
 if cmp "$a" "$b"; then
-  echo "reproducible: $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes)"
+  unzip -p "$a" KB835732Patcher.exe > "$work/program.exe"
+  echo "reproducible: $(basename "$a") $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes);" \
+       "program $(sha256sum < "$work/program.exe" | cut -c1-64) ($(stat -c %s "$work/program.exe") bytes)"
 else
-  echo "the two builds differ"; exit 1
+  echo "the two releases differ"; exit 1
 fi

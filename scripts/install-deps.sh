@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ clang libclang-rt-14-dev googletest python3 openssl zip
+  cmake make g++ clang libclang-rt-14-dev googletest python3 openssl zip unzip
   clang-tidy clang-format cppcheck gcovr
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 qemu-user-static xvfb x11-utils imagemagick osslsigncode

@@ -1,49 +1,236 @@
 #!/usr/bin/env bash
-# Builds the release program for a site and packs it for the site's
-# administrators: dist/KB835732Patcher-<version>.zip with the program,
-# ADMINISTRATORS.txt and SHA256SUMS.
+# Makes a release of the program for one site: builds it with the site's
+# settings, pinned to the SHA-256 of each package in the folder the site
+# publishes as /patches/KB835732/, and packs it for the site's
+# administrators as dist/KB835732Patcher-<version>.zip (the program,
+# ADMINISTRATORS.txt, PACKAGES.sha256 and SHA256SUMS).
 #
-#   release.sh --server HOST --signin HOST --phone TEXT --help-url URL \
+#   release.sh --server HOST --signin HOST --phone TEXT --help-url URL
+#              (--packages DIR | --unpinned)
 #              [--sign-cert CERT.pem --sign-key KEY.pem] [--out DIR]
 #
 # With a certificate and key the program is signed (Authenticode, through
-# osslsigncode) before it is summed and packed.
+# osslsigncode) before it is summed and packed. Everything is made in a
+# folder of its own; the ZIP reaches the output folder only when all of it
+# worked, so a failed release leaves nothing there.
 set -euo pipefail
+export LC_ALL=C
+here=$PWD
 cd "$(dirname "$0")/.."
 
-server= signin= phone= helpurl= cert= key= out=dist
+# The eight names the program asks the patch server for, with the Windows
+# each is for (src/inspect/package_plan.cpp).
+names=(828028USA8.EXE 828028USAM.EXE WindowsNT4Workstation-KB835732-x86-ENU.EXE
+       WindowsNT4Server-KB835732-x86-ENU.EXE WindowsNT4TerminalServer-KB835732-x86-ENU.EXE
+       Windows2000-KB835732-x86-ENU.EXE WindowsXP-KB835732-x86-ENU.EXE
+       WindowsServer2003-KB835732-x86-ENU.EXE)
+systems=("Windows 98" "Windows Me" "Windows NT 4.0 Workstation (also NT 4.0 domain controllers)"
+         "Windows NT 4.0 Server" "Windows NT 4.0 Terminal Server" "Windows 2000" "Windows XP"
+         "Windows Server 2003")
+
+fail() {
+  echo "release: $*" >&2
+  echo "release: nothing was released." >&2
+  exit 1
+}
+absolute() { case "$1" in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
+
+server= signin= phone= helpurl= packages= unpinned= cert= key= out=
 while [ $# -gt 0 ]; do
   case "$1" in
-    --server) server=$2; shift 2 ;;
-    --signin) signin=$2; shift 2 ;;
-    --phone) phone=$2; shift 2 ;;
-    --help-url) helpurl=$2; shift 2 ;;
-    --sign-cert) cert=$2; shift 2 ;;
-    --sign-key) key=$2; shift 2 ;;
-    --out) out=$2; shift 2 ;;
-    *) echo "release: unknown argument $1" >&2; exit 2 ;;
+    --unpinned) unpinned=1; shift; continue ;;
+    --server|--signin|--phone|--help-url|--packages|--sign-cert|--sign-key|--out)
+      [ $# -ge 2 ] || fail "$1 needs a value" ;;
+    *) fail "unknown argument '$1' (see the top of scripts/release.sh)" ;;
   esac
+  case "$1" in
+    --server) server=$2 ;;
+    --signin) signin=$2 ;;
+    --phone) phone=$2 ;;
+    --help-url) helpurl=$2 ;;
+    --packages) packages=$(absolute "$2") ;;
+    --sign-cert) cert=$(absolute "$2") ;;
+    --sign-key) key=$(absolute "$2") ;;
+    --out) out=$(absolute "$2") ;;
+  esac
+  shift 2
+done
+# dist/ in the source folder unless told otherwise.
+[ -n "$out" ] || out=$PWD/dist
+
+# The settings are built into the program as C string literals and shown in
+# its messages: plain printable text without quotes or backslashes, and
+# host names that make a working http:// address.
+printable='^[ -~]+$'
+host='^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?(:[0-9]{1,5})?$'
+check_setting() {
+  local option=$1 value=$2 what=$3
+  [ -n "$value" ] || fail "$option is missing: give $what."
+  [[ $value =~ $printable ]] ||
+    fail "$option holds a character other than plain printable ASCII (a line break, a tab, an accented letter...)."
+  [[ $value != *[\"\\]* ]] || fail "$option '$value' must not contain quotes or backslashes."
+}
+check_setting --server "$server" "the patch server's host name, for example patches.example.org"
+check_setting --signin "$signin" "the web sign-in service's host name, for example signin.example.org"
+check_setting --phone "$phone" "the help desk's telephone number, for example \"555 0100\""
+check_setting --help-url "$helpurl" "the help desk's web address, for example http://help.example.org"
+for pair in "--server:$server" "--signin:$signin"; do
+  [[ ${pair#*:} =~ $host ]] ||
+    fail "${pair%%:*} '${pair#*:}' is not a host name (letters, digits, dots and hyphens, optionally :PORT)."
 done
 
-cmake --preset release -DPATCHER_SERVER_HOST="$server" -DPATCHER_SIGNIN_HOST="$signin" \
-  -DPATCHER_HELPDESK_PHONE="$phone" -DPATCHER_HELPDESK_URL="$helpurl" >/dev/null
-cmake --build --preset release -j "$(nproc)" >/dev/null
-version=$(sed -n 's/^project(KB835732Patcher VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+if [ -n "$packages" ] && [ -n "$unpinned" ]; then
+  fail "give either --packages DIR or --unpinned, not both."
+fi
+if [ -z "$packages" ] && [ -z "$unpinned" ]; then
+  cat >&2 <<'EOF'
+release: give the package folder with --packages DIR.
+  The program downloads its package over plain HTTP and runs it with the
+  user's rights. Built from the package folder, it holds the SHA-256 of each
+  package and runs only those files, byte for byte; without that, whoever
+  can answer for the patch server on the network (a hostile Wi-Fi, a forged
+  DNS answer, a proxy) chooses what runs.
+  DIR is the folder you publish on the patch server as /patches/KB835732/,
+  holding the packages under their own names (see README.md, "Making a
+  release for your site"). To make an unpinned release on purpose, give
+  --unpinned instead.
+release: nothing was released.
+EOF
+  exit 1
+fi
 
+# The package folder: every one of the eight names found there is pinned;
+# any other file is only mentioned, as the program never asks for it.
+pins=() sizes=() digests=()
+if [ -n "$packages" ]; then
+  [ -d "$packages" ] || fail "the package folder $packages does not exist."
+  [ -n "$(ls -A "$packages")" ] || fail "the package folder $packages is empty."
+  found=0
+  for i in "${!names[@]}"; do
+    file=$packages/${names[i]}
+    sizes[i]= digests[i]=
+    [ -e "$file" ] || continue
+    [ -f "$file" ] && [ -r "$file" ] || fail "$file is not a readable file."
+    size=$(stat -L -c %s "$file")
+    [ "$size" -gt 100000 ] ||
+      fail "$file is $size bytes; the program treats a download of 100000 bytes or less as failed, so this cannot be its package."
+    # A Windows program: "MZ", and "PE\0\0" where the 32-bit number at
+    # offset 60 points.
+    pe=$(od -An -v --endian=little -tu4 -j60 -N4 "$file" | tr -d ' ')
+    if [ "$(head -c2 "$file")" != MZ ] || [ -z "$pe" ] || [ "$pe" -gt $((size - 4)) ] ||
+       [ "$(od -An -v -tx1 -j"$pe" -N4 "$file" | tr -d ' \n')" != 50450000 ]; then
+      fail "$file is not a Windows program (no PE header); the program could not run it."
+    fi
+    sizes[i]=$size
+    digests[i]=$(sha256sum < "$file" | cut -c1-64)
+    pins+=("${names[i]}=${digests[i]}")
+    found=$((found + 1))
+  done
+  for file in "$packages"/*; do
+    base=${file##*/}
+    [[ " ${names[*]} " == *" $base "* ]] && continue
+    [ -e "$file" ] || continue
+    echo "release: note: $base in the package folder is not a name the program asks for; it is not pinned (names must match exactly, case included)." >&2
+  done
+  [ "$found" -gt 0 ] ||
+    fail "the package folder $packages holds none of the package names: ${names[*]}."
+fi
+
+if [ -n "$cert$key" ]; then
+  [ -n "$cert" ] && [ -n "$key" ] || fail "signing needs both --sign-cert and --sign-key."
+  command -v osslsigncode >/dev/null || fail "signing needs osslsigncode (apt-get install osslsigncode)."
+  [ -f "$cert" ] && head -c1 "$cert" >/dev/null 2>&1 || fail "cannot read the signing certificate $cert."
+  [ -f "$key" ] && head -c1 "$key" >/dev/null 2>&1 || fail "cannot read the signing key $key."
+  if command -v openssl >/dev/null; then
+    openssl x509 -noout -in "$cert" 2>/dev/null ||
+      fail "the signing certificate $cert is not a PEM certificate."
+    openssl pkey -noout -in "$key" -passin pass: 2>/dev/null ||
+      fail "cannot read the signing key $key (not a PEM private key, or protected by a password)."
+  fi
+fi
+
+version=$(sed -n 's/^project(KB835732Patcher VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+zipname=KB835732Patcher-$version.zip
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+partial=
+trap 'rm -rf "$stage"; [ -z "$partial" ] || rm -f "$partial"' EXIT
+
+# A build folder of its own: nothing from an earlier build's cache comes in.
+pinlist=$(IFS=';'; echo "${pins[*]}")
+echo "release: building the program for $server" >&2
+if ! { cmake --preset release -S . -B "$stage/build" -DPATCHER_SERVER_HOST="$server" \
+         -DPATCHER_SIGNIN_HOST="$signin" -DPATCHER_HELPDESK_PHONE="$phone" \
+         -DPATCHER_HELPDESK_URL="$helpurl" -DPATCHER_PACKAGE_SHA256="$pinlist" &&
+       cmake --build "$stage/build" -j "$(nproc)" --target KB835732Patcher; } >"$stage/build.log" 2>&1; then
+  tail -30 "$stage/build.log" >&2
+  fail "the build failed (above)."
+fi
+
+pack=$stage/pack
+mkdir "$pack"
 if [ -n "$cert" ]; then
   osslsigncode sign -certs "$cert" -key "$key" -n "KB835732 Patcher" -h sha256 \
-    -in build/release/KB835732Patcher.exe -out "$stage/KB835732Patcher.exe" >/dev/null
+    -in "$stage/build/KB835732Patcher.exe" -out "$pack/KB835732Patcher.exe" >"$stage/sign.log" 2>&1 ||
+    { cat "$stage/sign.log" >&2; fail "signing failed (above)."; }
 else
-  cp build/release/KB835732Patcher.exe "$stage/"
+  cp "$stage/build/KB835732Patcher.exe" "$pack/"
 fi
-sed -e "s|@SERVER@|$server|g" -e "s|@SIGNIN@|$signin|g" -e "s|@PHONE@|$phone|g" \
-    -e "s|@HELPURL@|$helpurl|g" -e "s|@VERSION@|$version|g" scripts/ADMINISTRATORS.txt.in \
-    > "$stage/ADMINISTRATORS.txt"
-(cd "$stage" && sha256sum KB835732Patcher.exe ADMINISTRATORS.txt > SHA256SUMS)
+program_sum=$(cd "$pack" && sha256sum KB835732Patcher.exe)
+
+# What each Windows gets, and the one-command check of a server folder.
+table=
+for i in "${!names[@]}"; do
+  table+="  ${systems[i]}"$'\n'"    ${names[i]}"$'\n'
+  if [ -n "$unpinned" ]; then
+    table+="    unpinned build"$'\n'
+  elif [ -n "${digests[i]}" ]; then
+    table+="    ${sizes[i]} bytes, SHA-256 ${digests[i]}"$'\n'
+    echo "${digests[i]}  ${names[i]}" >> "$pack/PACKAGES.sha256"
+  else
+    table+="    not pinned: refused"$'\n'
+  fi
+done
+if [ -n "$unpinned" ]; then
+  heading="UNPINNED BUILD: this program runs whatever the patch server sends it.
+Whoever can answer for the patch server on the network (a hostile Wi-Fi, a
+forged DNS answer, a proxy) chooses what runs on your users' computers.
+Make a pinned release with scripts/release.sh --packages DIR instead."
+  check="This build is not pinned, so there is no list of package digests to
+check the patch server's folder against."
+else
+  heading="Pinned build: this program runs only the ${#pins[@]} package(s) listed below
+under \"What each Windows gets\", byte for byte. Any other file it downloads,
+or a package it holds no digest for, is refused as a failed download,
+deleted and never run."
+  check="The patch server's folder against this release (PACKAGES.sha256 lists
+the pinned packages); every line must say OK:
+  cd /path/to/patches/KB835732 && sha256sum -c /path/to/PACKAGES.sha256"
+fi
+while IFS= read -r line || [ -n "$line" ]; do
+  case "$line" in
+    @HEADING@) printf '%s\n' "$heading" ;;
+    @PACKAGES@) printf '%s' "$table" ;;
+    @SERVER_CHECK@) printf '%s\n' "$check" ;;
+    *)
+      # Quoted replacements: an "&" in a setting stays an "&".
+      line=${line//@SERVER@/"$server"} line=${line//@SIGNIN@/"$signin"}
+      line=${line//@PHONE@/"$phone"} line=${line//@HELPURL@/"$helpurl"}
+      line=${line//@VERSION@/"$version"} line=${line//@PROGRAM_SUM@/"$program_sum"}
+      printf '%s\n' "$line" ;;
+  esac
+done < scripts/ADMINISTRATORS.txt.in > "$pack/ADMINISTRATORS.txt"
+
+# The same inputs make the same ZIP, byte for byte: fixed dates, modes and order.
+files=(KB835732Patcher.exe ADMINISTRATORS.txt)
+[ -e "$pack/PACKAGES.sha256" ] && files+=(PACKAGES.sha256)
+(cd "$pack" && sha256sum "${files[@]}" > SHA256SUMS)
+files+=(SHA256SUMS)
+(cd "$pack" && chmod 644 "${files[@]}" && TZ=UTC touch -d 2000-01-01 "${files[@]}" &&
+ TZ=UTC zip -q -X "$stage/$zipname" "${files[@]}")
+
 mkdir -p "$out"
-zip="$(cd "$out" && pwd)/KB835732Patcher-$version.zip"
-rm -f "$zip"
-(cd "$stage" && TZ=UTC touch -d 2000-01-01 ./* && zip -q -X "$zip" KB835732Patcher.exe ADMINISTRATORS.txt SHA256SUMS)
-echo "$zip"
+partial=$out/.$zipname.partial
+cp "$stage/$zipname" "$partial"
+mv -f "$partial" "$out/$zipname"
+partial=
+echo "$out/$zipname"

@@ -13,6 +13,15 @@
 # alive between runs so that a suite pays Wine's start-up only once.
 set -euo pipefail
 
+# Xvfb, the wineserver and Wine's session processes outlive this run and keep
+# every file they inherit open: a lock that the caller holds (flock FILE
+# wine-run.sh ...) would stay held until they end, minutes later. Only the
+# standard ones go on (255 is bash's own copy of this script).
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
+done
+
 here=$(cd "$(dirname "$0")" && pwd)
 state=${PATCHER_WINE_STATE:-$here/../build/wine}
 mkdir -p "$state"
@@ -71,24 +80,43 @@ why_not() {
   use_emulation || echo "this machine cannot execute 32-bit x86 code, and qemu-i386 could not be set up for it (binfmt_misc needs root)"
 }
 
+# A display is ours only if our Xvfb made it and still runs: another X
+# server may take the same number between our look and Xvfb's start (Xvfb
+# then ends), and a slow start may take longer than any fixed wait.
 start_display() {
   [ -n "${DISPLAY:-}" ] && return
-  local n
+  local n pid
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    echo $! > "$state/xvfb.pid"
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 9>&- &
+    pid=$!
+    for _ in $(seq 600); do
+      kill -0 "$pid" 2>/dev/null || break
+      [ -e "/tmp/.X11-unix/X$n" ] && [ "$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -d ' ')" = "$pid" ] && break
+      sleep 0.1
+    done
+    if ! kill -0 "$pid" 2>/dev/null || [ "$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -d ' ')" != "$pid" ]; then
+      kill "$pid" 2>/dev/null || true
+      continue
+    fi
+    echo "$pid" > "$state/xvfb.pid"
     echo ":$n" > "$state/xvfb.display"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
     export DISPLAY=":$n"
     return
   done
   echo "wine-run: no free X display" >&2; exit 1
 }
 
+# Our Xvfb from an earlier run, if it still runs (a pid can be reused).
+our_xvfb() {
+  local pid
+  pid=$(cat "$state/xvfb.pid" 2>/dev/null) || return 1
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]
+}
+
 reuse_display() {
   [ -n "${DISPLAY:-}" ] && return
-  if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+  if our_xvfb; then
     export DISPLAY=$(cat "$state/xvfb.display")
   else
     start_display
@@ -114,9 +142,9 @@ keep_server() {
   local pid
   pid=$(prefix_server)
   if [ -n "$pid" ] && ! tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "-p600"; then
-    timeout 60 "${WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
+    timeout 60 "${WINESERVER:-wineserver}" -w >/dev/null 2>&1 9>&- || true
   fi
-  "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 || true
+  "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 9>&- || true
 }
 
 make_prefix() {
@@ -125,11 +153,11 @@ make_prefix() {
   [ -f "$WINEPREFIX/.patcher-ready" ] && return
   echo "wine-run: making the Wine prefix $WINEPREFIX (once)" >&2
   keep_server
-  timeout 300 wineboot -i >/dev/null 2>&1 || true
+  timeout 300 wineboot -i >/dev/null 2>&1 9>&- || true
   # No window manager under Xvfb: unmanaged windows avoid Wine's 2 s waits.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
   # A crash ends the process instead of starting the debugger.
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 9>&- || true
   touch "$WINEPREFIX/.patcher-ready"
 }
 
@@ -142,7 +170,8 @@ case "${1:-}" in
   --stop)
     native_32bit || use_emulation || true
     "${WINESERVER:-wineserver}" -k 2>/dev/null || true
-    if [ -f "$state/xvfb.pid" ]; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; rm -f "$state/xvfb.pid"; fi
+    if our_xvfb; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
+    rm -f "$state/xvfb.pid"
     exit 0 ;;
 esac
 
@@ -152,10 +181,17 @@ native_32bit || use_emulation
 
 version=${PATCHER_WINE_VERSION:-}
 if [ "${1:-}" = --version ]; then version=$2; shift 2; fi
+# Runs started at once (a stress run beside a suite, say) share the display,
+# the prefix and its server: one at a time sets them up. What starts while
+# the lock is held does not inherit it (9>&-).
+exec 9>"$state/setup.lock"
+flock 9
 reuse_display
 make_prefix
 keep_server
-if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1; fi
+if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1 9>&-; fi
+flock -u 9
+exec 9>&-
 # Wine's session processes (services, the desktop) outlive the program and
 # keep whatever output they inherit; through a file, nobody waits on a pipe.
 output=$(mktemp "$state/run.XXXXXX")

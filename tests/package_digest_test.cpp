@@ -81,3 +81,21 @@ TEST(PackagePins, MalformedDigestPinsToNothing)
         EXPECT_STREQ("", hex) << pins;
     }
 }
+
+TEST(PackagePins, PinnedBuildRunsOnlyWhatItHoldsADigestFor)
+{
+    ScratchFile file("pinned.bin", "abc");
+    const std::string pins = std::string("WindowsXP-KB835732-x86-ENU.EXE=") + kXpDigest +
+                             ";828028USA8.EXE=" + std::string(64, '0');
+    EXPECT_TRUE(IsPackageAsPinnedTo(pins.c_str(), file.path(), "WindowsXP-KB835732-x86-ENU.EXE"));
+    // Pinned to other bytes, or not pinned at all while others are.
+    EXPECT_FALSE(IsPackageAsPinnedTo(pins.c_str(), file.path(), "828028USA8.EXE"));
+    EXPECT_FALSE(
+        IsPackageAsPinnedTo(pins.c_str(), file.path(), "Windows2000-KB835732-x86-ENU.EXE"));
+    EXPECT_FALSE(
+        IsPackageAsPinnedTo(pins.c_str(), "no-such-file.bin", "WindowsXP-KB835732-x86-ENU.EXE"));
+    file.Write("abd");
+    EXPECT_FALSE(IsPackageAsPinnedTo(pins.c_str(), file.path(), "WindowsXP-KB835732-x86-ENU.EXE"));
+    // An unpinned build passes every package on to the size check.
+    EXPECT_TRUE(IsPackageAsPinnedTo("", file.path(), "Windows2000-KB835732-x86-ENU.EXE"));
+}

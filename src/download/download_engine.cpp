@@ -49,7 +49,7 @@ struct Transfer {
     unsigned total; // runs on across the follow-up fetches
     // The progress line is "%u Bytes read (%s)". All after the count stays
     // the same for the call, so only the count is written per chunk: a
-    // formatted print per chunk cost a fifth of the download's time.
+    // formatted print per chunk cost some 8 % of a download under Wine.
     char tail[kFileNameArea + 16];
     size_t tailLength;
     char text[kProgressArea];
@@ -171,7 +171,9 @@ Hop NextHop(HINTERNET request, const char* from, char (&to)[kFollowUrlArea])
     if (location[0] == '?') {
         // A new query for the same path, as browsers read it; WinINet's
         // combining would drop the path's last part.
-        size_t keep = std::strcspn(from, "?#");
+        size_t keep = 0;
+        while (from[keep] != '\0' && from[keep] != '?' && from[keep] != '#')
+            ++keep;
         return CopyTextCut(to, sizeof to, from, keep) && AppendText(to, location) ? kRedirect
                                                                                   : kRefused;
     }
@@ -227,7 +229,8 @@ bool CopyBody(Transfer& transfer, HINTERNET request, char* chunk, FILE* file)
     unsigned windowBytes = 0;
     for (;;) {
         // Waits until something arrives, where a read of a whole chunk
-        // would wait for all 1024 bytes however long they take.
+        // would wait for all 1024 bytes however long they take. Reading
+        // what is there also spares WinINet a receive per chunk.
         if (ready == 0 && !InternetQueryDataAvailable(request, &ready, 0, 0))
             return false;
         DWORD got = 0;

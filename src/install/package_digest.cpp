@@ -177,11 +177,16 @@ bool DigestFile(const char* path, char (&hex)[65])
     return true;
 }
 
-bool IsPackageAsPinned(const char* path, const char* package)
+bool IsPackageAsPinnedTo(const char* pins, const char* path, const char* package)
 {
     char pinned[65];
-    if (!FindPinnedDigest(PATCHER_PACKAGE_SHA256, package, pinned))
-        return true;
+    if (!FindPinnedDigest(pins, package, pinned))
+        return pins[0] == '\0';
     char actual[65];
     return DigestFile(path, actual) && std::strcmp(pinned, actual) == 0;
+}
+
+bool IsPackageAsPinned(const char* path, const char* package)
+{
+    return IsPackageAsPinnedTo(PATCHER_PACKAGE_SHA256, path, package);
 }

@@ -1,5 +1,6 @@
-// Optional pinning of the downloaded package to the SHA-256 digest the site
-// published for it (site setting PATCHER_PACKAGE_SHA256: "NAME=HEX;...").
+// Pinning of the downloaded package to the SHA-256 digest the site published
+// for it (site setting PATCHER_PACKAGE_SHA256: "NAME=HEX;...", written by
+// scripts/release.sh from the package folder).
 #pragma once
 
 #include <cstddef>
@@ -24,5 +25,11 @@ bool FindPinnedDigest(const char* pins, const char* package, char (&hex)[65]);
 // The file's digest as 64 lower-case hex digits; false when unreadable.
 bool DigestFile(const char* path, char (&hex)[65]);
 
-// True when no digest is pinned for the package, or the file matches it.
+// True when the file matches the digest `pins` holds for the package. With
+// no pins at all (an unpinned build) every package passes; once anything is
+// pinned, a package without a digest of its own is refused, so a pinned
+// program only ever runs files its builder had in hand.
+bool IsPackageAsPinnedTo(const char* pins, const char* path, const char* package);
+
+// IsPackageAsPinnedTo with the pins this program was built with.
 bool IsPackageAsPinned(const char* path, const char* package);

@@ -51,11 +51,15 @@ def padded_bytes(standin, size):
     return data + b"\0" * (size - len(data))
 
 
-def padded_standin(config, folder, size):
+def padded_standin(config, folder, size, changed=False):
     path = os.path.join(folder, "served", "standin.exe")
     os.makedirs(os.path.dirname(path), exist_ok=True)
+    data = bytearray(padded_bytes(config["standin"], size))
+    if changed:
+        # One byte of the padding: Windows would still run it.
+        data[-1] ^= 1
     with open(path, "wb") as f:
-        f.write(padded_bytes(config["standin"], size))
+        f.write(data)
     return path
 
 
@@ -121,7 +125,10 @@ def run_in(config, name, s, root, folder):
     # What the site serves.
     served = s.get("serve", ("standin", 150000))
     kind, size = served
-    served_path = padded_standin(config, root, size) if kind == "standin" else junk_file(root, size)
+    if kind in ("standin", "changed"):
+        served_path = padded_standin(config, root, size, changed=kind == "changed")
+    else:
+        served_path = junk_file(root, size)
     site = dict(s.get("site", {"name": "package"}))
     if s.get("page"):
         page_path = os.path.join(root, "served", "page.htm")
@@ -131,9 +138,12 @@ def run_in(config, name, s, root, folder):
     site.setdefault("package", served_path)
     if package:
         site.setdefault("file", package)
+    probe_log = os.path.join(root, "probe.log")
+    if window_expected(s) is True:
+        # The site holds its first answer until the probe has seen the window.
+        site["gate"] = probe_log
     site_control(config, **site)
 
-    probe_log = os.path.join(root, "probe.log")
     args = [config["wine_run"], "--version", s.get("version", "winxp"), config["probe"],
             "--log", wine_path(probe_log), "--clear-deferred", "--timeout", str(s.get("timeout", 240))]
     for index, marker in enumerate(MARKERS):
@@ -174,7 +184,18 @@ def run_in(config, name, s, root, folder):
         with open(probe_log, encoding="utf-8") as f:
             events = [json.loads(line) for line in f if line.strip()]
     requests = [] if stopped_site else site_log(config)
-    return judge(config, name, s, folder, program, code, events, requests, seconds, size)
+    result = judge(config, name, s, folder, program, code, events, requests, seconds, size)
+    # Every scenario begins with a box. A program (or probe) that ended any
+    # other way before showing a window never got to be checked: under qemu
+    # that is Wine dying as it starts, which scripts/test.sh may run again.
+    if result and not any(e["event"] in ("box", "window") for e in events) and code != 1:
+        print(f"wine start-up fault: ended with code {code} before the program's first window")
+    return result
+
+
+def window_expected(s):
+    """True, False, or "brief": it may come and go between two samples."""
+    return s.get("window", bool(s.get("package")) and not s.get("deep"))
 
 
 def judge(config, name, s, folder, program, code, events, requests, seconds, served_size):
@@ -221,7 +242,7 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
 
     # The status window: only while downloading, titled with the version.
     # "brief": it may come and go between two samples; what is seen must fit.
-    window = s.get("window", bool(package) and not s.get("deep"))
+    window = window_expected(s)
     if window:
         title = "KB835732 Patcher Windows Version: " + DESCRIPTIONS[s.get("version", "winxp")]
         f.check(bool(windows) or window == "brief", "no status window was seen")

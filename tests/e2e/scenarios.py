@@ -115,18 +115,21 @@ SCENARIOS["size_100000"] = {"package": XP, "serve": ("junk", 100000), "boxes": [
 SCENARIOS["size_100001"] = {"package": XP, "serve": ("standin", 100001), "boxes": [CONFIRM], "ran": 1}
 SCENARIOS["not_a_program"] = {"package": XP, "serve": ("junk", 150000),
                               "boxes": [CONFIRM, NOT_STARTED]}
+# No site to hold an answer until the window is seen: a refused connection
+# can close it between two samples.
 SCENARIOS["server_not_listening"] = {"package": XP, "site_down": True, "requests": [],
-                                     "boxes": [CONFIRM, TOO_SMALL]}
+                                     "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
 # A folder so deep that the package path would not fit: nothing fetched.
 SCENARIOS["deep_folder"] = {"package": XP, "deep": True, "requests": [], "window": False,
                             "boxes": [CONFIRM, MISSING]}
 
-# The package leaves a process holding its file: deletion waits for a restart.
-SCENARIOS["deferred_nt"] = {"package": XP, "env": {"STANDIN_HOLD_MS": "6000"},
+# The package leaves a process holding its file until the program ends (60 s
+# at most): deletion waits for a restart.
+SCENARIOS["deferred_nt"] = {"package": XP, "env": {"STANDIN_HOLD_MS": "60000"},
                             "boxes": [CONFIRM], "ran": 1, "deferred": "nt"}
 SCENARIOS["deferred_98"] = {"version": "win98", "package": PACKAGES["win98"],
-                            "env": {"STANDIN_HOLD_MS": "6000"}, "boxes": [CONFIRM], "ran": 1,
+                            "env": {"STANDIN_HOLD_MS": "60000"}, "boxes": [CONFIRM], "ran": 1,
                             "deferred": "9x"}
 
 # Hostile and broken servers: each ends with one "unable to download" box
@@ -216,10 +219,16 @@ SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,
 SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [],
                                  "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
-# Run only with a build pinned to the digest of the stand-in as served at
-# 150000 bytes (tests/e2e/pinned_test.sh): the pinned file runs; any other
-# is refused like a failed download, never run, and removed.
+# Run only with a program released from a package folder holding the
+# stand-in, as served at 150000 bytes, under the Windows XP and Windows 98
+# names (tests/e2e/release_pinned_test.sh): the pinned file runs; the same
+# file with one byte changed, or the right file for a Windows whose package
+# was not in the folder, is refused like a failed download, never run, and
+# removed.
 PINNED_SCENARIOS = {
     "pinned_match": {"package": XP, "serve": ("standin", 150000), "boxes": [CONFIRM], "ran": 1},
-    "pinned_tampered": {"package": XP, "serve": ("standin", 150001), "boxes": [CONFIRM, TOO_SMALL]},
+    "pinned_byte_changed": {"package": XP, "serve": ("changed", 150000),
+                            "boxes": [CONFIRM, TOO_SMALL]},
+    "pinned_not_in_folder": {"version": "win2k", "package": PACKAGES["win2k"],
+                             "serve": ("standin", 150000), "boxes": [CONFIRM, TOO_SMALL]},
 }

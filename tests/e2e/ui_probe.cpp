@@ -182,7 +182,8 @@ std::string IconName(HWND iconControl)
     if (!iconControl)
         return "none";
     RECT r;
-    GetWindowRect(iconControl, &r);
+    if (!GetWindowRect(iconControl, &r))
+        return "other";
     HDC screen = GetDC(nullptr);
     std::vector<unsigned char> shown = Pixels(screen, r.left, r.top, nullptr);
     ReleaseDC(nullptr, screen);
@@ -208,17 +209,34 @@ std::string IconName(HWND iconControl)
     return best;
 }
 
-// False when the box has no buttons yet (still being made): look again.
+// The box paints itself in its own time: its icon is read until two looks in
+// a row agree on a standard icon (or 10 s pass), not after a fixed wait.
+std::string SettledIconName(HWND iconControl)
+{
+    std::string previous;
+    std::string name = IconName(iconControl);
+    for (DWORD since = GetTickCount(); GetTickCount() - since < 10000;) {
+        if (!iconControl || (name == previous && name != "other"))
+            break;
+        Sleep(50);
+        previous = name;
+        name = IconName(iconControl);
+    }
+    return name;
+}
+
+// False when the box cannot be read whole yet (no buttons, no answer to
+// DM_GETDEFID) or went away while it was read: look again.
 bool RecordAndAnswerBox(HWND box, const char* answer)
 {
-    // Let the box finish painting before it is read and pictured.
-    Sleep(200);
     BoxParts parts;
     EnumChildWindows(box, CollectPart, reinterpret_cast<LPARAM>(&parts));
     if (parts.buttons.empty())
         return false;
+    std::string icon = SettledIconName(parts.icon);
     DWORD_PTR defId = 0;
-    SendMessageTimeoutA(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &defId);
+    if (!SendMessageTimeoutA(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 30000, &defId))
+        return false;
     std::string buttons = "[";
     for (size_t i = 0; i < parts.buttons.size(); ++i) {
         char id[16];
@@ -227,18 +245,55 @@ bool RecordAndAnswerBox(HWND box, const char* answer)
     }
     buttons += "]";
     LONG exStyle = GetWindowLongA(box, GWL_EXSTYLE);
+    bool owned = GetWindow(box, GW_OWNER) != nullptr;
+    std::string caption = WindowText(box);
+    // Everything above was read from a live box only if it is still there.
+    if (!IsWindow(box) || !IsWindowVisible(box))
+        return false;
     char tail[200];
     std::snprintf(tail, sizeof tail,
                   ", \"icon\": \"%s\", \"default\": %d, \"topmost\": %s, \"exstyle\": \"%08lx\", "
                   "\"owned\": %s, \"answer\": \"%s\"}",
-                  IconName(parts.icon).c_str(), HIWORD(defId) == DC_HASDEFID ? LOWORD(defId) : 0,
+                  icon.c_str(), HIWORD(defId) == DC_HASDEFID ? LOWORD(defId) : 0,
                   (exStyle & WS_EX_TOPMOST) ? "true" : "false", static_cast<unsigned long>(exStyle),
-                  GetWindow(box, GW_OWNER) ? "true" : "false", answer);
-    Log("{\"event\": \"box\", \"caption\": " + Json(WindowText(box)) +
-        ", \"text\": " + Json(parts.text) + ", \"buttons\": " + buttons + tail);
+                  owned ? "true" : "false", answer);
+    Log("{\"event\": \"box\", \"caption\": " + Json(caption) + ", \"text\": " + Json(parts.text) +
+        ", \"buttons\": " + buttons + tail);
     SaveScreenshot("box");
     int id = std::strcmp(answer, "CANCEL") == 0 ? IDCANCEL : IDOK;
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    return true;
+}
+
+// One look at a window of the program that is not a message box. The
+// program may destroy the window (or swap its status line) while it is
+// read, and a vanished window reads as empty: so the reads count only if
+// the window, and the line read, are still there and shown afterwards.
+bool SampleWindow(HWND window, const std::string& kind, std::string& sample, std::string& status)
+{
+    DWORD before = 0;
+    GetWindowThreadProcessId(window, &before);
+    RECT r;
+    if (!GetWindowRect(window, &r))
+        return false;
+    LONG style = GetWindowLongA(window, GWL_STYLE);
+    std::string title = WindowText(window);
+    HWND line = GetWindow(window, GW_CHILD);
+    // A line not yet shown may not have its text yet: the user sees none.
+    bool lineShown = line && IsWindowVisible(line);
+    status = lineShown ? WindowText(line) : "";
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == 0 || owner != before || !IsWindowVisible(window))
+        return false;
+    if (lineShown && (!IsWindowVisible(line) || GetAncestor(line, GA_PARENT) != window))
+        return false;
+    char geometry[96];
+    std::snprintf(geometry, sizeof geometry,
+                  ", \"rect\": [%ld, %ld, %ld, %ld], \"style\": \"%08lx\"}", r.left, r.top,
+                  r.right - r.left, r.bottom - r.top, static_cast<unsigned long>(style));
+    sample = "{\"event\": \"window\", \"class\": " + Json(kind) + ", \"title\": " + Json(title) +
+             ", \"status\": " + Json(status) + geometry;
     return true;
 }
 
@@ -453,7 +508,10 @@ int main(int argc, char** argv)
         Scan scan = {{process.dwProcessId, secondRunning ? second.dwProcessId : 0}, {}};
         EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&scan));
         for (HWND window : scan.windows) {
+            // No class name: the window is already gone.
             std::string kind = ClassOf(window);
+            if (kind.empty())
+                continue;
             if (kind == "#32770") {
                 bool seen = false;
                 for (HWND done : answered)
@@ -464,28 +522,18 @@ int main(int argc, char** argv)
                     answered.push_back(window);
                     ++nextAnswer;
                 }
-            } else {
-                HWND line = GetWindow(window, GW_CHILD);
-                RECT r;
-                GetWindowRect(window, &r);
-                char geometry[96];
-                std::snprintf(geometry, sizeof geometry,
-                              ", \"rect\": [%ld, %ld, %ld, %ld], \"style\": \"%08lx\"}", r.left,
-                              r.top, r.right - r.left, r.bottom - r.top,
-                              static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
-                std::string sample = "{\"event\": \"window\", \"class\": " + Json(kind) +
-                                     ", \"title\": " + Json(WindowText(window)) +
-                                     ", \"status\": " + Json(line ? WindowText(line) : "") +
-                                     geometry;
-                if (sample != lastSample) {
-                    Log(sample);
-                    lastSample = sample;
-                    // Pictured mid-download, past the sign-in pages.
-                    if (line && !picturedStatus && std::atol(WindowText(line).c_str()) >= 50000) {
-                        picturedStatus = true;
-                        SaveScreenshot("status");
-                    }
-                }
+                continue;
+            }
+            std::string sample;
+            std::string status;
+            if (!SampleWindow(window, kind, sample, status) || sample == lastSample)
+                continue;
+            Log(sample);
+            lastSample = sample;
+            // Pictured mid-download, past the sign-in pages.
+            if (!picturedStatus && std::atol(status.c_str()) >= 50000) {
+                picturedStatus = true;
+                SaveScreenshot("status");
             }
         }
         if (wait == WAIT_OBJECT_0 && result < 0) {

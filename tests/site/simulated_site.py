@@ -35,7 +35,10 @@ Scenarios (query `name`, with `size` and `package` where they apply):
                 connection closes
   dribble       announces the package, then sends one byte every `interval`
                 seconds
+With `gate` (a ui_probe log file) the scenario's first answer waits until
+that log holds a sample of the status window (at most GATE_SECONDS).
 An extra listener on --ftp-port records any connection as server "ftp".
+A port already taken ends the site at once, before it says it is serving.
 """
 import argparse
 import json
@@ -51,6 +54,8 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 BANNER = "Tarrowin Keyloom"
+# Well under the program's 30 s limit on a silent server.
+GATE_SECONDS = 20
 PATCH_PREFIX = "/patches/KB835732/"
 
 
@@ -61,6 +66,8 @@ class Site:
         self.https_port = https_port
         self.lock = threading.Lock()
         self.scenario = {"name": "package", "size": "200000"}
+        self.gate_open = threading.Event()
+        self.gate_open.set()
         self.tickets = set()
         self.requests = []
 
@@ -72,6 +79,28 @@ class Site:
             self.requests.append(entry)
         with open(os.path.join(self.state, "requests.log"), "a", encoding="utf-8") as log:
             log.write(json.dumps(entry) + "\n")
+
+    def set_scenario(self, scenario):
+        with self.lock:
+            self.scenario = scenario
+            self.requests = []
+            self.gate_open = threading.Event()
+            if not scenario.get("gate"):
+                self.gate_open.set()
+
+    def wait_for_gate(self):
+        """The program opens its status window before its first request and
+        closes it after its last, so holding the first answer until the probe
+        has logged the window makes sure it is seen, however short the
+        download. The log is being written: only whole lines count."""
+        with self.lock:
+            gate, path = self.gate_open, self.scenario.get("gate")
+        deadline = time.monotonic() + GATE_SECONDS
+        while not gate.is_set() and time.monotonic() < deadline:
+            if any(event.get("event") == "window" for event in logged_events(path)):
+                break
+            time.sleep(0.02)
+        gate.set()
 
     def package_bytes(self):
         path = self.scenario.get("package")
@@ -93,6 +122,22 @@ class Site:
         return (f"<HTML><BODY>{BANNER}\n<!-- The return_url -->\n"
                 f"<P><A HREF=\"{link};\">Continue</A>\n<!-- END return_url -->\n"
                 "</BODY></HTML>\n")
+
+
+def logged_events(path):
+    """The events of the whole lines of a JSON-lines log written meanwhile."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError:
+        return []
+    events = []
+    for line in data.split(b"\n")[:-1]:
+        try:
+            events.append(json.loads(line))
+        except ValueError:
+            pass
+    return events
 
 
 def make_certificates(state):
@@ -146,15 +191,14 @@ def handler_for(site, server_name):
             if url.path.startswith("/_control/"):
                 return self.control(url.path, query)
             site.record(server_name, self)
+            site.wait_for_gate()
             if server_name == "signin":
                 return self.signin(url)
             return self.patch(url)
 
         def control(self, path, query):
             if path == "/_control/scenario":
-                with site.lock:
-                    site.scenario = {k: v[-1] for k, v in query.items()}
-                    site.requests = []
+                site.set_scenario({k: v[-1] for k, v in query.items()})
                 return self.send_body("ok\n", ctype="text/plain")
             if path == "/_control/log":
                 with site.lock:
@@ -308,10 +352,9 @@ def handler_for(site, server_name):
     return Handler
 
 
-def other_scheme_listener(site, port):
+def other_scheme_listener(site, listener):
     """Stands where an ftp: link of a hostile page points: any connection is
     recorded (as server "ftp") and closed."""
-    listener = socket.create_server(("127.0.0.1", port))
     while True:
         connection, _ = listener.accept()
         entry = {"server": "ftp", "path": "", "query": "", "agent": ""}
@@ -333,16 +376,23 @@ def main():
     site = Site(args.state, args.http_port, args.https_port)
 
     ThreadingHTTPServer.daemon_threads = True
-    http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
-    https = ThreadingHTTPServer(("127.0.0.1", args.https_port), handler_for(site, "signin"))
+    # Every port is bound before the site says it serves: a port held by
+    # anything else (an old site, another program) must stop the tests here,
+    # not let them talk to that other server.
+    try:
+        http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
+        https = ThreadingHTTPServer(("127.0.0.1", args.https_port), handler_for(site, "signin"))
+        ftp = socket.create_server(("127.0.0.1", args.ftp_port))
+    except OSError as e:
+        print(f"simulated site cannot start: a port of 127.0.0.1 ({args.http_port}, "
+              f"{args.https_port}, {args.ftp_port}) is taken: {e}", file=sys.stderr, flush=True)
+        return 2
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(crt, key)
     https.socket = context.wrap_socket(https.socket, server_side=True)
     for server in (http, https):
         threading.Thread(target=server.serve_forever, daemon=True).start()
-    threading.Thread(target=other_scheme_listener, args=(site, args.ftp_port), daemon=True).start()
-    with open(os.path.join(args.state, "site.pid"), "w", encoding="ascii") as f:
-        f.write(str(os.getpid()))
+    threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
     print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",
           flush=True)
     try:

@@ -10,7 +10,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
-import time
+import threading
 import unittest
 import urllib.error
 import urllib.request
@@ -25,16 +25,23 @@ def free_port():
         return s.getsockname()[1]
 
 
+def start_site(state, http, https, ftp):
+    return subprocess.Popen([sys.executable, os.path.join(HERE, "simulated_site.py"),
+                             "--state", state, "--http-port", str(http),
+                             "--https-port", str(https), "--ftp-port", str(ftp)],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
 class SimulatedSite(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.state = tempfile.mkdtemp(prefix="site-")
         cls.http, cls.https, cls.ftp = free_port(), free_port(), free_port()
-        cls.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "simulated_site.py"),
-                                     "--state", cls.state, "--http-port", str(cls.http),
-                                     "--https-port", str(cls.https), "--ftp-port", str(cls.ftp)],
-                                    stdout=subprocess.PIPE, text=True)
-        cls.proc.stdout.readline()
+        cls.proc = start_site(cls.state, cls.http, cls.https, cls.ftp)
+        ready = cls.proc.stdout.readline()
+        if not ready.startswith("simulated site:"):
+            cls.proc.kill()
+            raise RuntimeError("the site did not start: " + cls.proc.communicate()[1])
         cls.tls = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.crt"))
 
     @classmethod
@@ -142,10 +149,41 @@ class SimulatedSite(unittest.TestCase):
 
     def test_connections_to_the_other_scheme_port_are_recorded(self):
         self.control(name="package")
+        # The listener records the connection before it closes it.
         with socket.create_connection(("127.0.0.1", self.ftp), timeout=10) as s:
             s.recv(10)
-        time.sleep(0.2)
         self.assertEqual(["ftp"], [r["server"] for r in self.log()])
+
+    def test_gate_holds_the_first_answer_until_a_whole_window_line_is_logged(self):
+        probe_log = os.path.join(self.state, "probe.log")
+        with open(probe_log, "w", encoding="utf-8") as f:
+            f.write('{"event": "box"}\n{"event": "window"')
+        self.control(name="package", size=100001, gate=probe_log)
+        answers = []
+        fetch = threading.Thread(target=lambda: answers.append(self.get(self.package_url())))
+        fetch.start()
+        fetch.join(1.0)
+        self.assertEqual([], answers, "answered before the probe logged the window")
+        with open(probe_log, "a", encoding="utf-8") as f:
+            f.write(', "title": "t"}\n')
+        fetch.join(15)
+        self.assertEqual([200], [status for status, _ in answers])
+        # Open from then on, for every request of the scenario.
+        self.assertEqual(200, self.get(self.package_url())[0])
+
+
+class TakenPort(unittest.TestCase):
+    def test_a_port_held_by_another_server_stops_the_site(self):
+        state = tempfile.mkdtemp(prefix="site-")
+        for which in range(3):
+            with socket.create_server(("127.0.0.1", 0)) as other:
+                ports = [free_port(), free_port(), free_port()]
+                ports[which] = other.getsockname()[1]
+                site = start_site(state, *ports)
+                out, err = site.communicate(timeout=120)
+                self.assertEqual(2, site.returncode, err)
+                self.assertNotIn("simulated site:", out)
+                self.assertIn("is taken", err)
 
 
 if __name__ == "__main__":

@@ -6,12 +6,14 @@
 // environment it inherits from the program that starts it:
 //   STANDIN_RUN_MS=N         keep running N milliseconds before ending
 //   STANDIN_HOLD_MS=N        leave a child behind that holds this file open,
-//                            without delete sharing, for N milliseconds, so
-//                            that deleting the package at once fails
+//                            without delete sharing, until the process that
+//                            started this one ends (N milliseconds at most),
+//                            so that deleting the package at once fails
 //   STANDIN_MARK_INSTALLED=1 record the update as installed in the registry
-// With "--hold N" it is that child. Its size can be padded to any amount
+// With "--hold N EVENT STARTER" it is that child. Its size can be padded to any amount
 // above its own by appending bytes; Windows ignores data after the image.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,31 +28,70 @@ DWORD EnvironmentNumber(const char* name)
     return (n > 0 && n < sizeof text) ? static_cast<DWORD>(std::strtoul(text, nullptr, 10)) : 0;
 }
 
-void HoldOwnFile(const char* self, DWORD milliseconds)
+// The process that started this one, inheritable, or null.
+HANDLE OpenStarter()
+{
+    HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (all == INVALID_HANDLE_VALUE)
+        return nullptr;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    DWORD starter = 0;
+    for (BOOL more = Process32First(all, &entry); more; more = Process32Next(all, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            starter = entry.th32ParentProcessID;
+    CloseHandle(all);
+    return starter ? OpenProcess(SYNCHRONIZE, TRUE, starter) : nullptr;
+}
+
+// Held until the starter of the package ends rather than for a fixed time:
+// it has tried to delete the package by then, however slowly it ran.
+void HoldOwnFile(const char* self, DWORD milliseconds, HANDLE opened, HANDLE starter)
 {
     HANDLE file = CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                               nullptr);
-    Sleep(milliseconds);
+    if (opened) {
+        SetEvent(opened);
+        CloseHandle(opened);
+    }
+    if (starter) {
+        WaitForSingleObject(starter, milliseconds);
+        CloseHandle(starter);
+    } else {
+        Sleep(milliseconds);
+    }
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
 }
 
 void StartHolder(const char* self, DWORD milliseconds)
 {
+    // The child says when it holds the file: this process must not end
+    // before, however slowly the child starts.
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE opened = CreateEventA(&inherit, TRUE, FALSE, nullptr);
+    if (!opened)
+        return;
+    HANDLE starter = OpenStarter();
     char command[MAX_PATH + 64];
-    std::snprintf(command, sizeof command, "\"%s\" --hold %lu", self,
-                  static_cast<unsigned long>(milliseconds));
+    std::snprintf(command, sizeof command, "\"%s\" --hold %lu %lu %lu", self,
+                  static_cast<unsigned long>(milliseconds),
+                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(opened)),
+                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(starter)));
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                        &process)) {
-        // Give the child time to open the file before this process ends.
-        Sleep(500);
+        HANDLE both[2] = {opened, process.hProcess};
+        WaitForMultipleObjects(2, both, FALSE, INFINITE);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
+    CloseHandle(opened);
+    if (starter)
+        CloseHandle(starter);
 }
 
 void MarkInstalled()
@@ -74,8 +115,13 @@ int main(int argc, char** argv)
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     if (n == 0 || n >= sizeof self)
         return 2;
-    if (argc == 3 && std::strcmp(argv[1], "--hold") == 0) {
-        HoldOwnFile(self, static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
+    if (argc == 5 && std::strcmp(argv[1], "--hold") == 0) {
+        auto handle = [](const char* text) {
+            return reinterpret_cast<HANDLE>(
+                static_cast<ULONG_PTR>(std::strtoul(text, nullptr, 10)));
+        };
+        HoldOwnFile(self, static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), handle(argv[3]),
+                    handle(argv[4]));
         return 0;
     }
 
