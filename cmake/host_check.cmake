@@ -19,7 +19,8 @@ target_compile_options(patcher_portable PUBLIC ${HOST_SANITIZE} -g)
 target_link_options(patcher_portable PUBLIC ${HOST_SANITIZE})
 option(PATCHER_COVERAGE "Instrument the portable code for gcov (scripts/coverage.sh)" OFF)
 if(PATCHER_COVERAGE)
-  target_compile_options(patcher_portable PRIVATE --coverage)
+  # The tests too: the header routines they call are compiled in theirs.
+  target_compile_options(patcher_portable PUBLIC --coverage)
   target_link_options(patcher_portable PUBLIC --coverage)
 endif()
 
