@@ -21,6 +21,7 @@ fi
 
 # The cross-build's own compile commands: defines and include folders as the
 # test build uses them (the generated site settings header included).
+mkdir -p "$build"   # a fresh clone has no build/ yet
 cmake --preset test -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
 mapfile -t sources < <(find src -type f -name '*.cpp' | sort)
