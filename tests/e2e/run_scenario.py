@@ -63,6 +63,11 @@ def padded_standin(config, folder, size, changed=False):
     return path
 
 
+# A stand-in planted in the package's place: long enough to pass the size
+# check, and it records any run of it.
+PLANTED_SIZE = 150000
+
+
 def junk_file(folder, size):
     path = os.path.join(folder, "served", "junk.bin")
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -100,9 +105,26 @@ def run(config, name):
     s = SCENARIOS.get(name) or PINNED_SCENARIOS[name]
     root = os.path.join(config["work"], name)
     folder = program_folder(config, name, s.get("deep", False))
-    subprocess.run(["umount", folder], capture_output=True)  # left by a run that was killed
+    planted = os.path.join(folder, s["package"]) if s.get("plant") else None
+    for mount in (planted, folder):  # left by a run that was killed
+        if mount:
+            subprocess.run(["umount", mount], capture_output=True)
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(folder, exist_ok=True)
+    if planted:
+        with open(planted, "wb") as f:
+            f.write(padded_bytes(config["standin"], PLANTED_SIZE))
+    if s.get("plant") == "read-only":
+        # Root writes through a file's modes; not through a read-only mount.
+        if os.geteuid() != 0:
+            print("a read-only mount over the planted file needs root: not run")
+            return 125
+        subprocess.run(["mount", "--bind", planted, planted], check=True)
+        try:
+            subprocess.run(["mount", "-o", "remount,bind,ro", planted], check=True)
+            return run_in(config, name, s, root, folder)
+        finally:
+            subprocess.run(["umount", planted], check=True)
     if not s.get("tmpfs_kb"):
         return run_in(config, name, s, root, folder)
     # The program's folder on a volume of its own, too small for the package.
@@ -161,6 +183,8 @@ def run_in(config, name, s, root, folder):
         args += ["--screenshots", wine_path(config["screenshots"])]
     if "second_after_ms" in s:
         args += ["--second-after", str(s["second_after_ms"])]
+    if s.get("plant") == "held":
+        args += ["--hold", wine_path(os.path.join(folder, package))]
     args += ["--", wine_path(program)]
 
     env = dict(os.environ)
@@ -280,7 +304,18 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
     deferred = s.get("deferred")
     pending = [e for e in events if e["event"] == "pending"]
     wininit = [e for e in events if e["event"] == "wininit"]
-    if deferred:
+    if s.get("plant"):
+        planted = os.path.join(folder, package)
+        if os.path.exists(planted):
+            f.check(open(planted, "rb").read() == padded_bytes(config["standin"], PLANTED_SIZE),
+                    "the planted file was changed")
+    if s.get("plant") == "held":
+        f.check([e["ok"] for e in events if e["event"] == "hold"] == [True],
+                "the probe did not hold the planted file")
+    if s.get("kept"):
+        f.check(left == [package], f"the package path should be left as it was: {left}")
+        f.check(not pending and not wininit, f"unexpected restart deletions: {pending} {wininit}")
+    elif deferred:
         f.check(left == [package], f"the held package should still be there: {left}")
         target = wine_path(os.path.join(folder, package))
         if deferred == "nt":

@@ -210,6 +210,19 @@ for site_name in ("chunked", "http10"):
 # downloads, runs and removes the package alone.
 SCENARIOS["two_copies"] = {"package": XP, "second_after_ms": 300, "boxes": [CONFIRM], "ran": 1}
 
+# A stand-in package already lies under the package's name, and the program
+# cannot replace it: nothing is fetched (the file cannot be opened for
+# writing), and the size check, which opens it for writing too, refuses it,
+# so it is never run. Wine run as root writes through the read-only
+# attribute, so "read-only" is a read-only bind mount over the file: Wine's
+# DeleteFile then answers yes but cannot unlink it, and the file is kept,
+# unchanged. Held open by another process that shares reading only, it
+# cannot be deleted either, and its removal waits for a restart.
+SCENARIOS["planted_read_only"] = {"package": XP, "plant": "read-only", "requests": [],
+                                  "window": "brief", "boxes": [CONFIRM, TOO_SMALL], "kept": True}
+SCENARIOS["planted_held"] = {"package": XP, "plant": "held", "requests": [], "window": "brief",
+                             "boxes": [CONFIRM, TOO_SMALL], "deferred": "nt"}
+
 # Without WinINet the program still starts, asks, and ends cleanly.
 NO_WININET = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=d"}
 SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,
