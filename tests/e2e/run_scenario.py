@@ -164,6 +164,10 @@ def run_in(config, name, s, root, folder):
     if window_expected(s) is True:
         # The site holds its first answer until the probe has seen the window.
         site["gate"] = probe_log
+        if "second_after_ms" in s:
+            # And until one copy has ended: the first, or, where the second
+            # took the lock first, that one.
+            site["gate_events"] = "window,exit|second-exit"
     site_control(config, **site)
 
     args = [config["wine_run"], "--version", s.get("version", "winxp"), config["probe"],
