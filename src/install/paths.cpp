@@ -75,4 +75,30 @@ bool FileExists(const char* pathOrPattern)
     FindClose(search);
     return found;
 }
+
+HANDLE HoldPackageFile(const char* path)
+{
+    // Write access, asked and let go at once, proves the file is one this
+    // run could have written; the handle that stays shares reading alone.
+    // A handle that keeps write access could not be held: Windows refuses
+    // to start a program that is open for writing.
+    HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    CloseHandle(probe);
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool GetHeldFileSize(HANDLE file, unsigned long& size)
+{
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return false;
+    size = low;
+    return high == 0;
+}
 #endif

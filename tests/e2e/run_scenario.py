@@ -28,8 +28,29 @@ from scenarios import (DESCRIPTIONS, HOSTILE_PAGES, MARKERS, PINNED_SCENARIOS, S
                        expected_boxes)  # noqa: E402
 
 
+def wine_prefix():
+    """The prefix scripts/wine-run.sh runs in."""
+    state = os.environ.get("PATCHER_WINE_STATE") or os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "wine")
+    return os.path.abspath(os.environ.get("WINEPREFIX") or os.path.join(state, "base"))
+
+
+def drive_c():
+    return os.path.join(wine_prefix(), "drive_c")
+
+
 def wine_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+    """The Windows path of a file: on drive C: inside the prefix, else Z:."""
+    path = os.path.abspath(path)
+    if path.startswith(drive_c() + os.sep):
+        return "C:\\" + os.path.relpath(path, drive_c()).replace("/", "\\")
+    return "Z:" + path.replace("/", "\\")
+
+
+def unix_path(windows_path):
+    """A C:\\ path in the prefix as a path of this machine."""
+    assert windows_path[:3].upper() == "C:\\", windows_path
+    return os.path.join(drive_c(), *windows_path[3:].split("\\"))
 
 
 def site_control(config, **query):
@@ -80,7 +101,9 @@ class Failures:
             self.items.append(what)
 
 
-def program_folder(config, name, deep):
+def program_folder(config, name, deep, on_drive_c=None):
+    if on_drive_c:
+        return unix_path(on_drive_c)
     base = os.path.join(config["work"], name, "program")
     if deep:
         # Deep enough that folder + package name passes 259 characters,
@@ -99,10 +122,18 @@ def program_folder(config, name, deep):
 def run(config, name):
     s = SCENARIOS.get(name) or PINNED_SCENARIOS[name]
     root = os.path.join(config["work"], name)
-    folder = program_folder(config, name, s.get("deep", False))
+    folder = program_folder(config, name, s.get("deep", False), s.get("folder"))
     subprocess.run(["umount", folder], capture_output=True)  # left by a run that was killed
     shutil.rmtree(root, ignore_errors=True)
+    shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder, exist_ok=True)
+    if s.get("system_wininet"):
+        return with_system_wininet(config, s, lambda: run_in(config, name, s, root, folder))
+    if s.get("folder"):
+        try:
+            return run_in(config, name, s, root, folder)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
     if not s.get("tmpfs_kb"):
         return run_in(config, name, s, root, folder)
     # The program's folder on a volume of its own, too small for the package.
@@ -117,9 +148,62 @@ def run(config, name):
         subprocess.run(["umount", folder], check=True)
 
 
+def system_wininet():
+    return os.path.join(drive_c(), "windows", "system32", "wininet.dll")
+
+
+def with_system_wininet(config, s, run_it):
+    """Runs with a stand-in in place of the prefix's own wininet.dll (an
+    old Internet Explorer's), and puts Wine's back however the run ends."""
+    target = system_wininet()
+    saved = target + ".patcher-saved"
+    if not os.path.exists(saved):  # else left by a run that was killed
+        shutil.copyfile(target, saved)
+    record = target + ".loaded.txt"
+    try:
+        shutil.copyfile(config[s["system_wininet"]], target)
+        if os.path.exists(record):
+            os.remove(record)
+        result = run_it()
+        if not os.path.exists(record):
+            print(f"FAIL: the stand-in {s['system_wininet']} was never loaded: the run proves nothing")
+            result = result or 1
+        return result
+    finally:
+        shutil.copyfile(saved, target)
+        os.remove(saved)
+        if os.path.exists(record):
+            os.remove(record)
+
+
+def plant(config, folder, planted):
+    """Files put where Windows would look for a program or a DLL: a path
+    on drive C:, or a name beside the program. Gives their unix paths."""
+    paths = []
+    for where, what in planted.items():
+        path = unix_path(where) if where[1:3] == ":\\" else os.path.join(folder, where)
+        shutil.copyfile(config[what], path)
+        for record in (path + ".ran.txt", path + ".loaded.txt"):
+            if os.path.exists(record):
+                os.remove(record)
+        paths.append(path)
+    return paths
+
+
 def run_in(config, name, s, root, folder):
     program = os.path.join(folder, "KB835732Patcher.exe")
     shutil.copyfile(config["program"], program)
+    planted = plant(config, folder, s.get("plant", {}))
+    try:
+        return run_program(config, name, s, root, folder, program, planted)
+    finally:
+        for path in planted:
+            for leftover in (path, path + ".ran.txt", path + ".loaded.txt"):
+                if os.path.exists(leftover) and os.path.dirname(leftover) != folder:
+                    os.remove(leftover)
+
+
+def run_program(config, name, s, root, folder, program, planted):
     package = s.get("package")
 
     # What the site serves.
@@ -184,7 +268,8 @@ def run_in(config, name, s, root, folder):
         with open(probe_log, encoding="utf-8") as f:
             events = [json.loads(line) for line in f if line.strip()]
     requests = [] if stopped_site else site_log(config)
-    result = judge(config, name, s, folder, program, code, events, requests, seconds, size)
+    result = judge(config, name, s, folder, program, code, events, requests, seconds, size,
+                   planted)
     # Every scenario begins with a box. A program (or probe) that ended any
     # other way before showing a window never got to be checked: under qemu
     # that is Wine dying as it starts, which scripts/test.sh may run again.
@@ -198,7 +283,8 @@ def window_expected(s):
     return s.get("window", bool(s.get("package")) and not s.get("deep"))
 
 
-def judge(config, name, s, folder, program, code, events, requests, seconds, served_size):
+def judge(config, name, s, folder, program, code, events, requests, seconds, served_size,
+          planted=()):
     f = Failures()
     package = s.get("package")
     boxes = [e for e in events if e["event"] == "box"]
@@ -268,15 +354,26 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
     ran_path = program[: -len("KB835732Patcher.exe")] + (package or "none") + ".ran.txt"
     runs = open(ran_path, encoding="latin-1").read().splitlines() if os.path.exists(ran_path) else []
     f.check(len(runs) == s.get("ran", 0), f"package ran {len(runs)} times: {runs}")
+    started_as = '"' + wine_path(os.path.join(folder, package or "none")) + '"'
     for line in runs:
-        f.check(line.startswith("argc=1|"), f"package started with arguments: {line}")
+        # By its quoted path and nothing else: no arguments, nothing of an
+        # unquoted path read as arguments.
+        f.check(line.startswith(f"argc=1|cmdline={started_as}|"),
+                f"package not started by its quoted path {started_as} alone: {line}")
         # Whole: a cut copy of the stand-in would run as well.
         f.check(line.endswith(f"|size={served_size}"), f"package not as served: {line}")
 
     # Nothing left beside the program, or, where deletion had to wait, a
     # restart deletion of exactly that file.
+    # What was planted must never have run or been loaded.
+    for path in planted:
+        for record in (path + ".ran.txt", path + ".loaded.txt"):
+            f.check(not os.path.exists(record), f"the planted {os.path.basename(path)} ran or "
+                    f"was loaded: {open(record, encoding='latin-1').read()!r}"
+                    if os.path.exists(record) else "")
+    planted_here = [os.path.basename(p) for p in planted if os.path.dirname(p) == folder]
     left = sorted(n for n in os.listdir(folder)
-                  if n not in ("KB835732Patcher.exe",) and not n.endswith(".ran.txt"))
+                  if n not in ["KB835732Patcher.exe"] + planted_here and not n.endswith(".ran.txt"))
     deferred = s.get("deferred")
     pending = [e for e in events if e["event"] == "pending"]
     wininit = [e for e in events if e["event"] == "wininit"]

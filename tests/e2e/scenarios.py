@@ -91,9 +91,14 @@ SCENARIOS["version_nt40_terminal"] = {"version": "nt40", "product_type": "Server
 SCENARIOS["version_nt40_terminal_second"] = {"version": "nt40", "product_type": "ServerNT",
                                              "suite": "Small Business|terminal server",
                                              "package": NT4_SERVER, "boxes": [CONFIRM], "ran": 1}
+# A domain controller is an NT 4.0 server: the workstation package's
+# installer cannot update it.
 SCENARIOS["version_nt40_domain_controller"] = {
+    "version": "nt40", "product_type": "LanmanNT", "package": NT4_SERVER, "boxes": [CONFIRM],
+    "ran": 1}
+SCENARIOS["version_nt40_domain_controller_terminal"] = {
     "version": "nt40", "product_type": "LanmanNT", "suite": "Terminal Server",
-    "package": PACKAGES["nt40"], "boxes": [CONFIRM], "ran": 1}
+    "package": NT4_TERMINAL, "boxes": [CONFIRM], "ran": 1}
 
 # The status window while a slow download runs.
 SCENARIOS["status_window"] = {"package": XP, "site": {"name": "slow", "interval": "0.02"},
@@ -209,6 +214,26 @@ for site_name in ("chunked", "http10"):
 # A double click too many: the second copy ends at once, and the first
 # downloads, runs and removes the package alone.
 SCENARIOS["two_copies"] = {"package": XP, "second_after_ms": 300, "boxes": [CONFIRM], "ran": 1}
+
+# Run from a folder whose name has a space, with a program planted at the
+# drive's root under the name's first word, as an unquoted path would be
+# read: only the package runs, started by its quoted path alone.
+SCENARIOS["folder_with_space"] = {"package": XP, "folder": r"C:\pt dir",
+                                  "plant": {r"C:\pt.exe": "standin"}, "boxes": [CONFIRM], "ran": 1}
+# A wininet.dll beside the program, where a load by the bare name looks
+# first (Wine searches as Windows does for a DLL it may take as native):
+# the download goes on with the system's, and the planted one never loads.
+SCENARIOS["planted_wininet"] = {"package": XP, "plant": {"wininet.dll": "standin_wininet"},
+                                "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n,b"},
+                                "boxes": [CONFIRM], "ran": 1}
+# An old Internet Explorer's WinINet in the system directory: one without a
+# function the program calls, and one whose functions all fail. Either is a
+# session that cannot be opened: no crash, nothing fetched, nothing left.
+for variant in ("lacking", "failing"):
+    SCENARIOS[f"old_wininet_{variant}"] = {
+        "package": XP, "system_wininet": f"standin_wininet_{variant}",
+        "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"}, "requests": [],
+        "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
 # Without WinINet the program still starts, asks, and ends cleanly.
 NO_WININET = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=d"}
