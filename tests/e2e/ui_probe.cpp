@@ -486,10 +486,13 @@ int main(int argc, char** argv)
     std::string lastSample;
     bool picturedStatus = false;
     DWORD started = GetTickCount();
-    int result = -1; // the program's exit code, once it has ended
+    // The program's exit code, once it has ended: a crash's code (0xC...)
+    // is negative as an int, so whether it has ended is kept apart.
+    int result = -1;
+    bool ended = false;
     for (;;) {
         DWORD wait = WaitForSingleObject(process.hProcess, 20);
-        if (result >= 0)
+        if (ended)
             Sleep(20); // only the second copy is left to wait for
         if (secondAfterMs >= 0 && GetTickCount() - started >= static_cast<DWORD>(secondAfterMs)) {
             secondAfterMs = -1;
@@ -536,14 +539,15 @@ int main(int argc, char** argv)
                 SaveScreenshot("status");
             }
         }
-        if (wait == WAIT_OBJECT_0 && result < 0) {
+        if (wait == WAIT_OBJECT_0 && !ended) {
             DWORD code = 0;
             GetExitCodeProcess(process.hProcess, &code);
             Log("{\"event\": \"exit\", \"code\": " + std::to_string(code) +
                 ", \"ms\": " + std::to_string(GetTickCount() - started) + "}");
             result = static_cast<int>(code);
+            ended = true;
         }
-        if (result >= 0 && !secondRunning && secondAfterMs < 0)
+        if (ended && !secondRunning && secondAfterMs < 0)
             break;
         if (GetTickCount() - started > timeoutMs) {
             TerminateProcess(process.hProcess, 3);
