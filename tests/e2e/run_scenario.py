@@ -24,8 +24,13 @@ import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "site"))
+from real_servers import PATCH_PREFIX, TICKET, Nginx, Squid  # noqa: E402
 from scenarios import (DESCRIPTIONS, HOSTILE_PAGES, MARKERS, PINNED_SCENARIOS, SCENARIOS,
-                       expected_boxes)  # noqa: E402
+                       expected_boxes, return_page, signin_page)  # noqa: E402
+
+# The proxy the PCs of the proxy scenarios are set up to use.
+SQUID_PORT = 48128
 
 
 def wine_prefix():
@@ -203,6 +208,157 @@ def run_in(config, name, s, root, folder):
                     os.remove(leftover)
 
 
+def port_of(url_or_host):
+    return int(url_or_host.rsplit(":", 1)[1].split("/")[0])
+
+
+class RealServers:
+    """nginx on the simulated site's ports for one run, with squid in front
+    where the scenario's PCs use a proxy."""
+
+    def __init__(self, config, root, s):
+        self.config, self.root, self.s = config, root, s
+        state = os.environ.get("PATCHER_SITE_STATE") or os.path.join(
+            os.path.dirname(os.path.abspath(config["site_script"])), "..", "build", "site")
+        self.https_port = port_of(config["signin_host"])
+        self.nginx = Nginx(os.path.join(root, "nginx"), os.path.join(state, "server.crt"),
+                           os.path.join(state, "server.key"), port_of(config["site"]),
+                           self.https_port)
+        self.squid = Squid(os.path.join(root, "squid"), SQUID_PORT,
+                           [self.https_port]) if s.get("proxy") else None
+        self.first_requests = []
+
+    def start(self, package, served_path):
+        if self.s["server"] == "nginx-signin":
+            link = f"{self.config['site']}{PATCH_PREFIX}{package}?ticket={TICKET}"
+            self.nginx.start(package, served_path, signin_page("rt-1", "st-1"), return_page(link))
+        else:
+            self.nginx.start(package, served_path)
+        if self.squid:
+            self.squid.start()
+
+    def stop(self):
+        if self.squid:
+            self.squid.stop()
+        self.nginx.stop()
+
+    def second_pc(self, program, served_path, size):
+        """The same program on a second PC (a prefix of its own) behind the
+        same proxy, which should answer it from its cache."""
+        self.first_requests = self.nginx.requests()
+        prefix = os.path.join(os.path.dirname(wine_prefix()), "second-pc")
+        folder = os.path.join(self.root, "second-pc", "program")
+        shutil.rmtree(os.path.dirname(folder), ignore_errors=True)
+        os.makedirs(folder)
+        copy = os.path.join(folder, "KB835732Patcher.exe")
+        shutil.copyfile(program, copy)
+        probe_log = os.path.join(self.root, "second-pc", "probe.log")
+        before = internet_cache(prefix)
+        try:
+            code, events, seconds = run_probe(self.config, self.s, probe_log, copy, prefix)
+        finally:
+            subprocess.run([self.config["wine_run"], "--stop-server"],
+                           env=dict(os.environ, WINEPREFIX=prefix), check=False)
+        failures = cache_failures(before, internet_cache(prefix), served_path)
+        added = self.nginx.requests()[len(self.first_requests):]
+        # Nothing reached the server: the proxy answered from its copy.
+        s = dict(self.s, requests=[], window="brief")
+        if judge(self.config, "second PC", s, folder, copy, code, events, added, seconds, size,
+                 (), failures):
+            return ["the second PC's run failed (above)"]
+        return []
+
+    def proxy_failures(self):
+        """The program asked the proxy, sent no "no-cache" to it or to the
+        server, and a second PC was served from the proxy's copy."""
+        failures = []
+        for r in self.nginx.requests():
+            if r["pragma"] not in ("", "-") or "no-cache" in r["cache_control"]:
+                failures.append(f"a request told caches to reload: {r}")
+        if not self.squid:
+            return failures
+        log = self.squid.log()
+        print("squid:", log)
+        package_fetches = [code for code, method, url in log if PATCH_PREFIX in url]
+        if not package_fetches:
+            failures.append(f"the package was not fetched through the proxy: {log}")
+        if self.s.get("second_pc"):
+            hit = len(package_fetches) == 2 and package_fetches[0].startswith("TCP_MISS/") and \
+                package_fetches[1].split("/")[0] in ("TCP_HIT", "TCP_MEM_HIT")
+            if not hit:
+                failures.append(f"the second PC was not served from the proxy's copy: {log}")
+        if self.s["server"] == "nginx-signin" and not any(
+                method == "CONNECT" for _, method, _ in log):
+            failures.append(f"the sign-in service was not reached through the proxy: {log}")
+        return failures
+
+
+def probe_command(config, s, probe_log, program):
+    args = [config["wine_run"], "--version", s.get("version", "winxp"), config["probe"],
+            "--log", wine_path(probe_log), "--clear-deferred", "--timeout", str(s.get("timeout", 240))]
+    for index, marker in enumerate(MARKERS):
+        args += ["--create-key" if index in s.get("markers", []) else "--delete-key", marker]
+    options = r"System\CurrentControlSet\Control\ProductOptions"
+    if "product_type" in s:
+        args += ["--set-sz", options, "ProductType", s["product_type"]]
+    if "suite" in s:
+        args += ["--set-multi-sz", options, "ProductSuite", s["suite"]]
+    else:
+        args += ["--delete-value", options, "ProductSuite"]
+    for answer in s.get("answers", []):
+        args += ["--answer", answer]
+    if config.get("screenshots"):
+        args += ["--screenshots", wine_path(config["screenshots"])]
+    if "second_after_ms" in s:
+        args += ["--second-after", str(s["second_after_ms"])]
+    if s.get("proxy"):
+        args += ["--proxy", f"127.0.0.1:{SQUID_PORT}"]
+    return args + ["--", wine_path(program)]
+
+
+def run_probe(config, s, probe_log, program, prefix=None):
+    """Runs the program under the probe: (exit code, events, seconds)."""
+    env = dict(os.environ)
+    env.update(s.get("env", {}))
+    # The proxy is the prefix's setting alone (Wine would read these too).
+    for variable in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"):
+        env.pop(variable, None)
+    if prefix:
+        env["WINEPREFIX"] = prefix
+    started = time.monotonic()
+    code = subprocess.run(probe_command(config, s, probe_log, program), env=env,
+                          timeout=s.get("timeout", 240) + 120).returncode
+    seconds = time.monotonic() - started
+    events = []
+    if os.path.exists(probe_log):
+        with open(probe_log, encoding="utf-8") as f:
+            events = [json.loads(line) for line in f if line.strip()]
+    return code, events, seconds
+
+
+def internet_cache(prefix=None):
+    """The files of the user's Internet cache in a prefix (index files aside)."""
+    top = os.path.join(prefix or wine_prefix(), "drive_c", "users")
+    found = set()
+    for root, _, files in os.walk(top):
+        if "INetCache" in root or "Temporary Internet Files" in root:
+            found.update(os.path.join(root, n) for n in files if n.lower() != "index.dat")
+    return found
+
+
+def cache_failures(before, after, served_path):
+    """What a run added to the Internet cache; a copy of the package or a
+    sign-in page is named as such."""
+    package = open(served_path, "rb").read()
+    found = []
+    for path in sorted(after - before):
+        data = open(path, "rb").read()
+        kind = ("a copy of the package" if data == package else
+                "a sign-in page" if b"Tarrowin Keyloom" in data else "a file")
+        found.append(f"{kind} in the Internet cache: {path}")
+    return found
+
+
 def run_program(config, name, s, root, folder, program, planted):
     package = s.get("package")
 
@@ -226,50 +382,37 @@ def run_program(config, name, s, root, folder, program, planted):
     if window_expected(s) is True:
         # The site holds its first answer until the probe has seen the window.
         site["gate"] = probe_log
-    site_control(config, **site)
 
-    args = [config["wine_run"], "--version", s.get("version", "winxp"), config["probe"],
-            "--log", wine_path(probe_log), "--clear-deferred", "--timeout", str(s.get("timeout", 240))]
-    for index, marker in enumerate(MARKERS):
-        args += ["--create-key" if index in s.get("markers", []) else "--delete-key", marker]
-    options = r"System\CurrentControlSet\Control\ProductOptions"
-    if "product_type" in s:
-        args += ["--set-sz", options, "ProductType", s["product_type"]]
-    if "suite" in s:
-        args += ["--set-multi-sz", options, "ProductSuite", s["suite"]]
-    else:
-        args += ["--delete-value", options, "ProductSuite"]
-    for answer in s.get("answers", []):
-        args += ["--answer", answer]
-    if config.get("screenshots"):
-        args += ["--screenshots", wine_path(config["screenshots"])]
-    if "second_after_ms" in s:
-        args += ["--second-after", str(s["second_after_ms"])]
-    args += ["--", wine_path(program)]
-
-    env = dict(os.environ)
-    env.update(s.get("env", {}))
-    stopped_site = s.get("site_down", False)
+    # Real servers take the simulated site's ports for the run.
+    real = RealServers(config, root, s) if s.get("server") else None
+    stopped_site = s.get("site_down", False) or real is not None
+    if not stopped_site:
+        site_control(config, **site)
+    cache_before = internet_cache()
     if stopped_site:
         subprocess.run([config["site_script"], "stop"], check=True)
-    started = time.monotonic()
     try:
-        code = subprocess.run(args, env=env, timeout=s.get("timeout", 240) + 120).returncode
+        if real:
+            real.start(package, served_path)
+        code, events, seconds = run_probe(config, s, probe_log, program)
+        more = real.second_pc(program, served_path, size) if real and s.get("second_pc") else []
     finally:
+        if real:
+            real.stop()
         if stopped_site:
             subprocess.run([config["site_script"], "start"], check=True)
-    seconds = time.monotonic() - started
     if code == 125 and not os.path.exists(probe_log):
         print("Wine cannot run on this machine")
         return 125
 
-    events = []
-    if os.path.exists(probe_log):
-        with open(probe_log, encoding="utf-8") as f:
-            events = [json.loads(line) for line in f if line.strip()]
-    requests = [] if stopped_site else site_log(config)
+    if real:
+        requests = real.first_requests or real.nginx.requests()
+        more += real.proxy_failures()
+    else:
+        requests = [] if stopped_site else site_log(config)
+    more += cache_failures(cache_before, internet_cache(), served_path)
     result = judge(config, name, s, folder, program, code, events, requests, seconds, size,
-                   planted)
+                   planted, more)
     # Every scenario begins with a box. A program (or probe) that ended any
     # other way before showing a window never got to be checked: under qemu
     # that is Wine dying as it starts, which scripts/test.sh may run again.
@@ -284,8 +427,10 @@ def window_expected(s):
 
 
 def judge(config, name, s, folder, program, code, events, requests, seconds, served_size,
-          planted=()):
+          planted=(), more=()):
     f = Failures()
+    for failure in more:
+        f.check(False, failure)
     package = s.get("package")
     boxes = [e for e in events if e["event"] == "box"]
     windows = [e for e in events if e["event"] == "window"]

@@ -235,6 +235,18 @@ for variant in ("lacking", "failing"):
         "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"}, "requests": [],
         "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
+# Real servers from Debian's packages in the site's place, as a site runs
+# them: nginx serving the package (and the sign-in service's pages) as
+# static files, with the validators that make answers cacheable, and squid
+# as the PCs' proxy. After each run the user's Internet cache holds nothing
+# of it (checked in every scenario). Behind squid a second PC, with a Wine
+# prefix of its own, gets the package from squid's copy.
+REAL = {"package": XP, "boxes": [CONFIRM], "ran": 1, "window": "brief"}
+SCENARIOS["nginx_direct"] = dict(REAL, server="nginx")
+SCENARIOS["nginx_signin"] = dict(REAL, server="nginx-signin", requests=SIGNIN_ROUTE)
+SCENARIOS["squid_direct_two_pcs"] = dict(REAL, server="nginx", proxy=True, second_pc=True)
+SCENARIOS["squid_signin"] = dict(REAL, server="nginx-signin", proxy=True, requests=SIGNIN_ROUTE)
+
 # Without WinINet the program still starts, asks, and ends cleanly.
 NO_WININET = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=d"}
 SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,

@@ -6,11 +6,14 @@
 //   ui_probe --log FILE [--answer OK|CANCEL]... [--timeout S]
 //            [--create-key KEY] [--delete-key KEY] [--set-sz KEY NAME VALUE]
 //            [--set-multi-sz KEY NAME A|B] [--delete-value KEY NAME]
-//            [--screenshots DIR] [--clear-deferred] [--second-after MS] -- PROGRAM
+//            [--screenshots DIR] [--clear-deferred] [--second-after MS]
+//            [--proxy HOST:PORT] -- PROGRAM
 //
 // With --second-after, a second copy of the program is started that many
 // milliseconds after the first, as by a double click too many; its boxes
 // are answered the same way and its exit code is logged as "second-exit".
+// The user's proxy (the Internet Settings that WinINet's preconfigured
+// access reads) is set to --proxy, or turned off without it, for every run.
 // Registry keys are under HKEY_LOCAL_MACHINE and are set before the program
 // starts (Windows reads the product type when a process starts). The log
 // holds one JSON object per line. Exit code: the program's, or 3 when it had
@@ -343,6 +346,25 @@ void SetValue(const char* path, const char* name, DWORD type, const std::string&
     }
 }
 
+// WinINet's preconfigured access reads these of the user's settings.
+void SetUserProxy(const std::string& server)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER,
+                        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD enable = server.empty() ? 0 : 1;
+    RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
+                   sizeof enable);
+    if (server.empty())
+        RegDeleteValueA(key, "ProxyServer");
+    else
+        RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                       static_cast<DWORD>(server.size() + 1));
+    RegCloseKey(key);
+}
+
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
 
 std::string WininitPath()
@@ -403,6 +425,7 @@ int main(int argc, char** argv)
     DWORD timeoutMs = 240000;
     bool clearDeferred = false;
     long secondAfterMs = -1;
+    std::string proxy;
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
@@ -420,6 +443,8 @@ int main(int argc, char** argv)
             g_screenshots = argv[++i];
         } else if (a == "--second-after" && more(1)) {
             secondAfterMs = std::strtol(argv[++i], nullptr, 10);
+        } else if (a == "--proxy" && more(1)) {
+            proxy = argv[++i];
         } else if (a == "--clear-deferred") {
             clearDeferred = true;
         } else if (a == "--create-key" && more(1)) {
@@ -458,6 +483,7 @@ int main(int argc, char** argv)
         return 4;
     if (clearDeferred)
         ReportDeferred(false, true);
+    SetUserProxy(proxy);
 
     // On Windows the desktop is always there; Wine makes it on first use, by
     // starting a desktop process. When the probe and the program first use it
@@ -563,6 +589,7 @@ int main(int argc, char** argv)
         }
     }
     CloseHandle(process.hProcess);
+    SetUserProxy("");
     ReportDeferred(true, false);
     std::fclose(g_log);
     return result;
