@@ -87,8 +87,19 @@ HANDLE HoldPackageFile(const char* path)
     if (probe == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
     CloseHandle(probe);
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Read-only is asked of the file itself as well: where the rights allow
+    // writing to it anyway (an administrator's, or Wine run as root), write
+    // access alone would not show that nothing could have replaced it.
+    BY_HANDLE_FILE_INFORMATION about;
+    if (held != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(held, &about) ||
+         (about.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)) {
+        CloseHandle(held);
+        return INVALID_HANDLE_VALUE;
+    }
+    return held;
 }
 
 bool GetHeldFileSize(HANDLE file, unsigned long& size)
