@@ -4,6 +4,7 @@ set(PATCHER_SOURCES
   src/download/text_search.cpp
   src/download/signin_page.cpp
   src/download/download_engine.cpp
+  src/download/wininet_loading.cpp
   src/inspect/windows_version.cpp
   src/inspect/registry_probes.cpp
   src/inspect/package_plan.cpp
@@ -59,6 +60,13 @@ endfunction()
 # WinINet is delay-loaded: the program starts, probes and asks on a Windows
 # without it, and only the download needs it (see Fetch).
 add_delay_import_library(wininet_delay ${CMAKE_SOURCE_DIR}/src/download/wininet.def wininet.dll)
+# The names the program looks up before its first WinINet call, from the
+# same list as the delay imports, so that the two cannot differ.
+file(STRINGS ${CMAKE_SOURCE_DIR}/src/download/wininet.def wininet_functions REGEX "^[A-Za-z][A-Za-z0-9_]*@[0-9]+$")
+list(TRANSFORM wininet_functions REPLACE "@[0-9]+$" "")
+list(JOIN wininet_functions "\", \"" wininet_functions)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/wininet_functions.h CONTENT
+  "// Generated from src/download/wininet.def; do not edit.\n#pragma once\n\n#define PATCHER_WININET_FUNCTIONS \"${wininet_functions}\"\n")
 target_link_libraries(patcher_core PUBLIC wininet_delay advapi32 user32 kernel32)
 
 # Only the platform's own DLLs: the GCC runtimes are linked in statically.

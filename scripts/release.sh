@@ -24,8 +24,9 @@ names=(828028USA8.EXE 828028USAM.EXE WindowsNT4Workstation-KB835732-x86-ENU.EXE
        WindowsNT4Server-KB835732-x86-ENU.EXE WindowsNT4TerminalServer-KB835732-x86-ENU.EXE
        Windows2000-KB835732-x86-ENU.EXE WindowsXP-KB835732-x86-ENU.EXE
        WindowsServer2003-KB835732-x86-ENU.EXE)
-systems=("Windows 98" "Windows Me" "Windows NT 4.0 Workstation (also NT 4.0 domain controllers)"
-         "Windows NT 4.0 Server" "Windows NT 4.0 Terminal Server" "Windows 2000" "Windows XP"
+systems=("Windows 98" "Windows Me" "Windows NT 4.0 Workstation"
+         "Windows NT 4.0 Server (also NT 4.0 domain controllers)" "Windows NT 4.0 Terminal Server"
+         "Windows 2000" "Windows XP"
          "Windows Server 2003")
 
 fail() {

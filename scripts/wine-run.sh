@@ -4,6 +4,7 @@
 #   wine-run.sh [--version NAME] PROGRAM [ARGS...]   run it, exit with its code
 #   wine-run.sh --probe                               can this machine run Wine32?
 #   wine-run.sh --stop                                end the wineserver and Xvfb
+#   wine-run.sh --stop-server                         end the prefix's wineserver only
 #
 # The base prefix is made once (slow) under build/wine/base and reused;
 # WINEPREFIX may name another. With --version the emulated Windows is set
@@ -166,6 +167,11 @@ case "${1:-}" in
     reason=$(why_not)
     if [ -n "$reason" ]; then echo "$reason"; exit 1; fi
     native_32bit && echo "native" || echo "emulated (qemu-i386)"
+    exit 0 ;;
+  --stop-server)
+    # Only the prefix's wineserver (another prefix beside the usual one).
+    native_32bit || use_emulation || true
+    "${WINESERVER:-wineserver}" -k 2>/dev/null || true
     exit 0 ;;
   --stop)
     native_32bit || use_emulation || true

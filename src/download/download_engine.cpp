@@ -11,6 +11,7 @@
 #include <wininet.h>
 #include "signin_page.h"
 #include "text_search.h"
+#include "wininet_loading.h"
 
 namespace {
 
@@ -133,7 +134,13 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
     InternetSetOptionA(connection, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
     InternetSetOptionA(connection, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
     const char* accept[] = {"*/*", nullptr};
-    DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | (address.secure ? INTERNET_FLAG_SECURE : 0);
+    // Nothing of the download goes into the user's Internet cache (a whole
+    // package, or a page with a ticket link, would outlive the run there),
+    // and a copy already in it is used only after the server has said it is
+    // current. No "no-cache" goes to proxies, so a site's proxy cache still
+    // serves its copy to every PC behind it.
+    DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_CACHE_WRITE |
+                  INTERNET_FLAG_RESYNCHRONIZE | (address.secure ? INTERNET_FLAG_SECURE : 0);
     HINTERNET request = HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr,
                                          accept, flags, 0);
     if (request && !HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
@@ -277,10 +284,11 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
     FetchOutcome outcome = kNoSession;
     bool whole = true;
     // WinINet is delay-loaded, and its helper raises an exception when the
-    // DLL is missing; loading it here first makes that a session that
-    // cannot be opened. Our reference is dropped below: the helper holds its
-    // own from the first call on, so this costs a count, not a reload.
-    HMODULE wininet = LoadLibraryA("wininet.dll");
+    // DLL or a function is missing; loading the system's copy here first,
+    // with every function looked up, makes that a session that cannot be
+    // opened. Our reference is dropped below: the helper holds its own from
+    // the first call on, so this costs a count, not a reload.
+    HMODULE wininet = LoadSystemWinInet();
     HINTERNET session = wininet ? InternetOpenA("InetURL/1.0", INTERNET_OPEN_TYPE_PRECONFIG,
                                                 nullptr, nullptr, 0)
                                 : nullptr;

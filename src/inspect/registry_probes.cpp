@@ -5,6 +5,8 @@
 #include "../common/fixed_text.h"
 #include "../download/text_search.h"
 
+const char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+
 const char* const kInstalledUpdateMarkers[kInstalledUpdateMarkerCount] = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KB835732",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\Updates\\WinME\\UPD828028",
@@ -43,22 +45,58 @@ bool ReadRegistryStringBounded(HKEY root, const char* subkey, const char* valueN
     return true;
 }
 
-bool IsNtServerProduct()
+int ReadRegistryProductType(HKEY root, const char* subkey)
+{
+    // Longer than any of the words, so that a longer value cut to fit can
+    // never read as one of them.
+    char word[64];
+    if (!ReadRegistryString(root, subkey, "ProductType", word))
+        return 0;
+    static const struct {
+        const char* word;
+        int type;
+    } kWords[] = {{"WinNT", kNtWorkstation},
+                  {"LanmanNT", kNtDomainController},
+                  {"ServerNT", kNtServer}};
+    for (const auto& known : kWords) {
+        if (std::strlen(word) == std::strlen(known.word) && FindTextNoCase(word, known.word) == 1)
+            return known.type;
+    }
+    return 0;
+}
+
+int ChooseNtProductType(BYTE recordType, HKEY root, const char* subkey)
+{
+    if (recordType == kNtWorkstation || recordType == kNtDomainController ||
+        recordType == kNtServer)
+        return recordType;
+    return ReadRegistryProductType(root, subkey);
+}
+
+int ReadNtProductType()
 {
     OSVERSIONINFOEXA record;
     std::memset(&record, 0, sizeof record);
     record.dwOSVersionInfoSize = sizeof record;
-    GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record));
-    return record.wProductType == VER_NT_SERVER;
+    // NT 4.0 before Service Pack 6 refuses the extended record; the product
+    // type is then the one its setup wrote into the registry.
+    BYTE recordType = GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record))
+                          ? record.wProductType
+                          : 0;
+    return ChooseNtProductType(recordType, HKEY_LOCAL_MACHINE, kProductOptionsKey);
+}
+
+bool IsNtServerProduct()
+{
+    int type = ReadNtProductType();
+    return type == kNtServer || type == kNtDomainController;
 }
 
 bool IsTerminalServer()
 {
     char suite[255];
     std::memset(suite, 0, sizeof suite);
-    if (!ReadRegistryString(HKEY_LOCAL_MACHINE,
-                            "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", "ProductSuite",
-                            suite))
+    if (!ReadRegistryString(HKEY_LOCAL_MACHINE, kProductOptionsKey, "ProductSuite", suite))
         return false;
     return ContainsTextNoCase(suite, "Terminal Server") != 0;
 }

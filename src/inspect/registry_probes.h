@@ -25,6 +25,27 @@ inline bool ReadRegistryString(HKEY root, const char* subkey, const char* valueN
     return ReadRegistryStringBounded(root, subkey, valueName, text, N);
 }
 
+// Where Windows NT keeps its product type ("ProductType") and product suite.
+extern const char kProductOptionsKey[];
+
+// NT product types, as the extended version record and setup name them.
+constexpr int kNtWorkstation = 1;      // "WinNT"
+constexpr int kNtDomainController = 2; // "LanmanNT"
+constexpr int kNtServer = 3;           // "ServerNT"
+
+// The type named by the ProductType value under `subkey`; 0 when the value
+// is missing, empty or another word.
+int ReadRegistryProductType(HKEY root, const char* subkey);
+
+// The extended version record's type where Windows gave one (1 to 3), else
+// the registry's (`recordType` 0: the record was refused).
+int ChooseNtProductType(BYTE recordType, HKEY root, const char* subkey);
+
+// This machine's product type, 0 when neither source tells.
+int ReadNtProductType();
+
+// True for a server and for a domain controller, which is an NT server too:
+// the workstation package's installer cannot update either.
 bool IsNtServerProduct();
 bool IsTerminalServer();
 

@@ -42,7 +42,8 @@ void FormatLastError(char (&text)[kSystemTextArea])
     LocalFree(systemText);
 }
 
-bool LaunchInstaller(const char* commandLine, bool wait, char (&errorText)[kLaunchErrorArea])
+bool LaunchInstaller(const char* packagePath, bool wait, char (&errorText)[kLaunchErrorArea],
+                     HANDLE heldFile)
 {
     errorText[0] = '\0';
     STARTUPINFOA startup;
@@ -53,14 +54,23 @@ bool LaunchInstaller(const char* commandLine, bool wait, char (&errorText)[kLaun
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
 
-    // CreateProcessA may write into its command line, so it gets a copy.
-    char command[1024];
+    // The package runs by its full path, named as the module to start: an
+    // unquoted path with a space is read by CreateProcess as a program and
+    // its arguments, so "C:\pt dir\x.exe" would start "C:\pt.exe" where one
+    // lies. The command line (which CreateProcessA may write into) is the
+    // quoted path and nothing else: the package receives no arguments.
+    char command[kLaunchCommandArea];
     BOOL started = FALSE;
-    if (CopyText(command, commandLine))
-        started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (JoinText(command, {"\"", packagePath, "\""}))
+        started = CreateProcessA(packagePath, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &process);
     else
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    char systemText[kSystemTextArea] = "";
+    if (!started)
+        FormatLastError(systemText); // before any other call can change the last error
+    if (heldFile != INVALID_HANDLE_VALUE)
+        CloseHandle(heldFile);
 
     if (started) {
         if (wait)
@@ -70,11 +80,9 @@ bool LaunchInstaller(const char* commandLine, bool wait, char (&errorText)[kLaun
         return true;
     }
 
-    char systemText[kSystemTextArea];
-    FormatLastError(systemText);
-    // Longer command lines than the patch run ever passes are cut here.
+    // Longer paths than the patch run ever passes are cut here.
     CopyText(errorText, "Unable to run the program: ");
-    AppendTextCut(errorText, commandLine);
+    AppendTextCut(errorText, packagePath);
     AppendTextCut(errorText, " Error Message: ");
     AppendTextCut(errorText, systemText);
     return false;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../common/platform.h"
 #include "../download/text_search.h"
 #include "site_settings.h"
 
@@ -150,6 +151,35 @@ bool FindPinnedDigest(const char* pins, const char* package, char (&hex)[65])
     return false;
 }
 
+namespace {
+
+void WriteHex(Sha256& sha, char (&hex)[65])
+{
+    unsigned char digest[32];
+    Sha256End(sha, digest);
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 32; ++i) {
+        hex[2 * i] = kHex[digest[i] >> 4];
+        hex[2 * i + 1] = kHex[digest[i] & 15];
+    }
+    hex[64] = '\0';
+}
+
+// True when `digest` (which fills `hex` and answers whether the file could
+// be read) matches what `pins` holds for the package. With no pins at all
+// every package passes.
+template <typename Digest>
+bool IsAsPinnedTo(const char* pins, const char* package, Digest digest)
+{
+    char pinned[65];
+    if (!FindPinnedDigest(pins, package, pinned))
+        return pins[0] == '\0';
+    char actual[65];
+    return digest(actual) && std::strcmp(pinned, actual) == 0;
+}
+
+} // namespace
+
 bool DigestFile(const char* path, char (&hex)[65])
 {
     hex[0] = '\0';
@@ -166,27 +196,44 @@ bool DigestFile(const char* path, char (&hex)[65])
     std::fclose(file); // NOLINT(cert-err33-c): read only, a failed close loses nothing
     if (!readWhole)
         return false;
-    unsigned char digest[32];
-    Sha256End(sha, digest);
-    static const char kHex[] = "0123456789abcdef";
-    for (int i = 0; i < 32; ++i) {
-        hex[2 * i] = kHex[digest[i] >> 4];
-        hex[2 * i + 1] = kHex[digest[i] & 15];
-    }
-    hex[64] = '\0';
+    WriteHex(sha, hex);
     return true;
 }
 
 bool IsPackageAsPinnedTo(const char* pins, const char* path, const char* package)
 {
-    char pinned[65];
-    if (!FindPinnedDigest(pins, package, pinned))
-        return pins[0] == '\0';
-    char actual[65];
-    return DigestFile(path, actual) && std::strcmp(pinned, actual) == 0;
+    return IsAsPinnedTo(pins, package, [path](char(&hex)[65]) { return DigestFile(path, hex); });
 }
 
 bool IsPackageAsPinned(const char* path, const char* package)
 {
     return IsPackageAsPinnedTo(PATCHER_PACKAGE_SHA256, path, package);
 }
+
+#ifdef _WIN32
+bool DigestHeldFile(HANDLE file, char (&hex)[65])
+{
+    hex[0] = '\0';
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0)
+        return false;
+    Sha256 sha;
+    Sha256Begin(sha);
+    unsigned char buffer[4096];
+    DWORD n = 0;
+    for (;;) {
+        if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr))
+            return false;
+        if (n == 0)
+            break;
+        Sha256Add(sha, buffer, n);
+    }
+    WriteHex(sha, hex);
+    return true;
+}
+
+bool IsHeldPackageAsPinned(HANDLE file, const char* package)
+{
+    return IsAsPinnedTo(PATCHER_PACKAGE_SHA256, package,
+                        [file](char(&hex)[65]) { return DigestHeldFile(file, hex); });
+}
+#endif

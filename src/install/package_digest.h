@@ -33,3 +33,15 @@ bool IsPackageAsPinnedTo(const char* pins, const char* path, const char* package
 
 // IsPackageAsPinnedTo with the pins this program was built with.
 bool IsPackageAsPinned(const char* path, const char* package);
+
+#ifdef _WIN32
+#include "../common/platform.h"
+
+// The digest of the file open as `file` (from its start), read through that
+// handle; false when it cannot be read.
+bool DigestHeldFile(HANDLE file, char (&hex)[65]);
+
+// IsPackageAsPinned for the package file held open for its launch
+// (HoldPackageFile), its digest taken through that handle.
+bool IsHeldPackageAsPinned(HANDLE file, const char* package);
+#endif

@@ -75,4 +75,41 @@ bool FileExists(const char* pathOrPattern)
     FindClose(search);
     return found;
 }
+
+HANDLE HoldPackageFile(const char* path)
+{
+    // Write access, asked and let go at once, proves the file is one this
+    // run could have written; the handle that stays shares reading alone.
+    // A handle that keeps write access could not be held: Windows refuses
+    // to start a program that is open for writing.
+    HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    CloseHandle(probe);
+    HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Read-only is asked of the file itself as well: where the rights allow
+    // writing to it anyway (an administrator's, or Wine run as root), write
+    // access alone would not show that nothing could have replaced it.
+    BY_HANDLE_FILE_INFORMATION about;
+    if (held != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(held, &about) ||
+         (about.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)) {
+        CloseHandle(held);
+        return INVALID_HANDLE_VALUE;
+    }
+    return held;
+}
+
+bool GetHeldFileSize(HANDLE file, unsigned long& size)
+{
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return false;
+    size = low;
+    return high == 0;
+}
 #endif

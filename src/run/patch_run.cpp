@@ -1,7 +1,6 @@
 #include "patch_run.h"
 
 #include <cstdio>
-#include <fcntl.h>
 
 #include "../common/fixed_text.h"
 #include "../download/download_engine.h"
@@ -46,15 +45,11 @@ void ShowFileError(const char* text)
     MessageBoxA(nullptr, message, "File Error", kErrorStyle);
 }
 
-// Opened read-write and longer than the smallest package, compared unsigned.
-bool IsPackageSizeAcceptable(const char* path)
+// Longer than the smallest package, compared unsigned.
+bool IsPackageLongEnough(HANDLE package)
 {
-    int fd = _open(path, _O_RDWR);
-    if (fd == -1)
-        return false;
-    long length = _filelength(fd);
-    _close(fd);
-    return length >= 0 && static_cast<unsigned long>(length) > kSmallestPackage;
+    unsigned long length = 0;
+    return GetHeldFileSize(package, length) && length > kSmallestPackage;
 }
 
 // One run at a time: a second copy (a double click too many) would write,
@@ -119,13 +114,20 @@ int RunAlone(HINSTANCE instance)
         ShowFileError(kMissingText);
         return 1;
     }
-    // A package that is not the one the site pinned is treated like a
-    // failed download: reported, never run, and removed.
-    if (!IsPackageSizeAcceptable(targetPath) || !IsPackageAsPinned(targetPath, package)) {
+    // The file is held from its checks until the launch has returned, so
+    // that nobody can change or replace it in between. One that cannot be
+    // held (read-only, or held by another program: not what the download
+    // wrote), is too small, or is not the one the site pinned, is treated
+    // like a failed download: reported, never run, and removed.
+    HANDLE held = HoldPackageFile(targetPath);
+    if (held == INVALID_HANDLE_VALUE || !IsPackageLongEnough(held) ||
+        !IsHeldPackageAsPinned(held, package)) {
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
         ShowFileError(kTooSmallText);
     } else {
         char launchError[kLaunchErrorArea];
-        if (!LaunchInstaller(targetPath, true, launchError))
+        if (!LaunchInstaller(targetPath, true, launchError, held)) // closes `held`
             ShowFileError(kNotStartedText);
     }
 

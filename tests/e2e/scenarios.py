@@ -91,9 +91,14 @@ SCENARIOS["version_nt40_terminal"] = {"version": "nt40", "product_type": "Server
 SCENARIOS["version_nt40_terminal_second"] = {"version": "nt40", "product_type": "ServerNT",
                                              "suite": "Small Business|terminal server",
                                              "package": NT4_SERVER, "boxes": [CONFIRM], "ran": 1}
+# A domain controller is an NT 4.0 server: the workstation package's
+# installer cannot update it.
 SCENARIOS["version_nt40_domain_controller"] = {
+    "version": "nt40", "product_type": "LanmanNT", "package": NT4_SERVER, "boxes": [CONFIRM],
+    "ran": 1}
+SCENARIOS["version_nt40_domain_controller_terminal"] = {
     "version": "nt40", "product_type": "LanmanNT", "suite": "Terminal Server",
-    "package": PACKAGES["nt40"], "boxes": [CONFIRM], "ran": 1}
+    "package": NT4_TERMINAL, "boxes": [CONFIRM], "ran": 1}
 
 # The status window while a slow download runs.
 SCENARIOS["status_window"] = {"package": XP, "site": {"name": "slow", "interval": "0.02"},
@@ -212,18 +217,52 @@ for site_name in ("chunked", "http10"):
 # until one copy has ended, so the other cannot finish before it starts.
 SCENARIOS["two_copies"] = {"package": XP, "second_after_ms": 300, "boxes": [CONFIRM], "ran": 1}
 
-# A stand-in package already lies under the package's name, and the program
+# A stand-in package already lies in the package's place, and the program
 # cannot replace it: nothing is fetched (the file cannot be opened for
-# writing), and the size check, which opens it for writing too, refuses it,
-# so it is never run. Wine run as root writes through the read-only
-# attribute, so "read-only" is a read-only bind mount over the file: Wine's
-# DeleteFile then answers yes but cannot unlink it, and the file is kept,
-# unchanged. Held open by another process that shares reading only, it
-# cannot be deleted either, and its removal waits for a restart.
-SCENARIOS["planted_read_only"] = {"package": XP, "plant": "read-only", "requests": [],
-                                  "window": "brief", "boxes": [CONFIRM, TOO_SMALL], "kept": True}
-SCENARIOS["planted_held"] = {"package": XP, "plant": "held", "requests": [], "window": "brief",
-                             "boxes": [CONFIRM, TOO_SMALL], "deferred": "nt"}
+# writing), and the check before the launch refuses it, so it is never run.
+# Wine run as root writes through the read-only attribute, so "read-only" is
+# a read-only bind mount over the file: Wine's DeleteFile then answers yes
+# but cannot unlink it, and the file is kept, unchanged. Held open by another
+# process that shares reading only, it cannot be deleted either, and its
+# removal waits for a restart.
+SCENARIOS["standin_in_place_read_only"] = {
+    "package": XP, "in_place": "read-only", "requests": [], "window": "brief",
+    "boxes": [CONFIRM, TOO_SMALL], "kept": True}
+SCENARIOS["standin_in_place_held"] = {"package": XP, "in_place": "held", "requests": [],
+                                      "window": "brief", "boxes": [CONFIRM, TOO_SMALL],
+                                      "deferred": "nt"}
+
+# Run from a folder whose name has a space, with a program planted at the
+# drive's root under the name's first word, as an unquoted path would be
+# read: only the package runs, started by its quoted path alone.
+SCENARIOS["folder_with_space"] = {"package": XP, "folder": r"C:\pt dir",
+                                  "plant": {r"C:\pt.exe": "standin"}, "boxes": [CONFIRM], "ran": 1}
+# A wininet.dll beside the program, where a load by the bare name looks
+# first (Wine searches as Windows does for a DLL it may take as native):
+# the download goes on with the system's, and the planted one never loads.
+SCENARIOS["planted_wininet"] = {"package": XP, "plant": {"wininet.dll": "standin_wininet"},
+                                "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n,b"},
+                                "boxes": [CONFIRM], "ran": 1}
+# An old Internet Explorer's WinINet in the system directory: one without a
+# function the program calls, and one whose functions all fail. Either is a
+# session that cannot be opened: no crash, nothing fetched, nothing left.
+for variant in ("lacking", "failing"):
+    SCENARIOS[f"old_wininet_{variant}"] = {
+        "package": XP, "system_wininet": f"standin_wininet_{variant}",
+        "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"}, "requests": [],
+        "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
+
+# Real servers from Debian's packages in the site's place, as a site runs
+# them: nginx serving the package (and the sign-in service's pages) as
+# static files, with the validators that make answers cacheable, and squid
+# as the PCs' proxy. After each run the user's Internet cache holds nothing
+# of it (checked in every scenario). Behind squid a second PC, with a Wine
+# prefix of its own, gets the package from squid's copy.
+REAL = {"package": XP, "boxes": [CONFIRM], "ran": 1, "window": "brief"}
+SCENARIOS["nginx_direct"] = dict(REAL, server="nginx")
+SCENARIOS["nginx_signin"] = dict(REAL, server="nginx-signin", requests=SIGNIN_ROUTE)
+SCENARIOS["squid_direct_two_pcs"] = dict(REAL, server="nginx", proxy=True, second_pc=True)
+SCENARIOS["squid_signin"] = dict(REAL, server="nginx-signin", proxy=True, requests=SIGNIN_ROUTE)
 
 # Without WinINet the program still starts, asks, and ends cleanly.
 NO_WININET = {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=d"}

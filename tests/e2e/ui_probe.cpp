@@ -6,12 +6,14 @@
 //   ui_probe --log FILE [--answer OK|CANCEL]... [--timeout S]
 //            [--create-key KEY] [--delete-key KEY] [--set-sz KEY NAME VALUE]
 //            [--set-multi-sz KEY NAME A|B] [--delete-value KEY NAME]
-//            [--screenshots DIR] [--clear-deferred] [--second-after MS] [--hold FILE]
-//            -- PROGRAM
+//            [--screenshots DIR] [--clear-deferred] [--second-after MS]
+//            [--proxy HOST:PORT] [--hold FILE] -- PROGRAM
 //
 // With --second-after, a second copy of the program is started that many
 // milliseconds after the first, as by a double click too many; its boxes
 // are answered the same way and its exit code is logged as "second-exit".
+// The user's proxy (the Internet Settings that WinINet's preconfigured
+// access reads) is set to --proxy, or turned off without it, for every run.
 // With --hold, FILE is held open for reading, shared for reading only, from
 // before the program starts until it has ended (logged as "hold").
 // Registry keys are under HKEY_LOCAL_MACHINE and are set before the program
@@ -346,6 +348,25 @@ void SetValue(const char* path, const char* name, DWORD type, const std::string&
     }
 }
 
+// WinINet's preconfigured access reads these of the user's settings.
+void SetUserProxy(const std::string& server)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER,
+                        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD enable = server.empty() ? 0 : 1;
+    RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
+                   sizeof enable);
+    if (server.empty())
+        RegDeleteValueA(key, "ProxyServer");
+    else
+        RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                       static_cast<DWORD>(server.size() + 1));
+    RegCloseKey(key);
+}
+
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
 
 std::string WininitPath()
@@ -406,6 +427,7 @@ int main(int argc, char** argv)
     DWORD timeoutMs = 240000;
     bool clearDeferred = false;
     long secondAfterMs = -1;
+    std::string proxy;
     const char* holdPath = nullptr;
     int i = 1;
     for (; i < argc; ++i) {
@@ -424,6 +446,8 @@ int main(int argc, char** argv)
             g_screenshots = argv[++i];
         } else if (a == "--second-after" && more(1)) {
             secondAfterMs = std::strtol(argv[++i], nullptr, 10);
+        } else if (a == "--proxy" && more(1)) {
+            proxy = argv[++i];
         } else if (a == "--hold" && more(1)) {
             holdPath = argv[++i];
         } else if (a == "--clear-deferred") {
@@ -464,6 +488,7 @@ int main(int argc, char** argv)
         return 4;
     if (clearDeferred)
         ReportDeferred(false, true);
+    SetUserProxy(proxy);
 
     // On Windows the desktop is always there; Wine makes it on first use, by
     // starting a desktop process. When the probe and the program first use it
@@ -502,10 +527,13 @@ int main(int argc, char** argv)
     std::string lastSample;
     bool picturedStatus = false;
     DWORD started = GetTickCount();
-    int result = -1; // the program's exit code, once it has ended
+    // The program's exit code, once it has ended: a crash's code (0xC...)
+    // is negative as an int, so whether it has ended is kept apart.
+    int result = -1;
+    bool ended = false;
     for (;;) {
         DWORD wait = WaitForSingleObject(process.hProcess, 20);
-        if (result >= 0)
+        if (ended)
             Sleep(20); // only the second copy is left to wait for
         if (secondAfterMs >= 0 && GetTickCount() - started >= static_cast<DWORD>(secondAfterMs)) {
             secondAfterMs = -1;
@@ -552,14 +580,15 @@ int main(int argc, char** argv)
                 SaveScreenshot("status");
             }
         }
-        if (wait == WAIT_OBJECT_0 && result < 0) {
+        if (wait == WAIT_OBJECT_0 && !ended) {
             DWORD code = 0;
             GetExitCodeProcess(process.hProcess, &code);
             Log("{\"event\": \"exit\", \"code\": " + std::to_string(code) +
                 ", \"ms\": " + std::to_string(GetTickCount() - started) + "}");
             result = static_cast<int>(code);
+            ended = true;
         }
-        if (result >= 0 && !secondRunning && secondAfterMs < 0)
+        if (ended && !secondRunning && secondAfterMs < 0)
             break;
         if (GetTickCount() - started > timeoutMs) {
             TerminateProcess(process.hProcess, 3);
@@ -575,6 +604,7 @@ int main(int argc, char** argv)
         }
     }
     CloseHandle(process.hProcess);
+    SetUserProxy("");
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
     ReportDeferred(true, false);

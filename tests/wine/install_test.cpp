@@ -8,6 +8,8 @@
 
 #include "install/file_removal.h"
 #include "install/installer_launch.h"
+#include "install/package_digest.h"
+#include "install/paths.h"
 #include "test_files.h"
 
 namespace {
@@ -47,7 +49,7 @@ TEST(LaunchInstaller, WaitsForThePackageAndPassesNoArguments)
     EXPECT_GE(GetTickCount() - start, 1900u);
     EXPECT_STREQ("", error);
     std::string record = RunRecord(package);
-    EXPECT_EQ(0u, record.find("argc=1|cmdline=" + package + "|")) << record;
+    EXPECT_EQ(0u, record.find("argc=1|cmdline=\"" + package + "\"|")) << record;
     SetEnvironmentVariableA("STANDIN_RUN_MS", nullptr);
     DeleteFileA(package.c_str());
     DeleteFileA((package + ".ran.txt").c_str());
@@ -176,4 +178,114 @@ TEST(StandInPackage, PaddedCopyStillRunsAndItsHolderBlocksDeletion)
     }
     EXPECT_TRUE(deleted);
     DeleteFileA((package + ".ran.txt").c_str());
+}
+
+// From its checks until the launch has returned, nobody may change, rename,
+// replace or delete the package file; others may still read it, and the
+// held file is what runs.
+TEST(HoldPackageFile, NoWriterChangesTheFileBetweenTheChecksAndTheLaunch)
+{
+    std::string package = StandInCopy("held-package.exe");
+    std::string other = StandInCopy("held-other.exe");
+    HANDLE held = HoldPackageFile(package.c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    const struct {
+        const char* what;
+        DWORD access;
+        DWORD share;
+        DWORD disposition;
+    } opens[] = {
+        {"open for writing", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+         OPEN_EXISTING},
+        {"overwrite", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+         CREATE_ALWAYS},
+        {"truncate", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+         TRUNCATE_EXISTING},
+        {"open for deleting", DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+         OPEN_EXISTING},
+    };
+    for (const auto& o : opens) {
+        HANDLE h = CreateFileA(package.c_str(), o.access, o.share, nullptr, o.disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, h) << o.what;
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+    EXPECT_FALSE(DeleteFileA(package.c_str())) << "delete";
+    EXPECT_FALSE(MoveFileA(package.c_str(), (package + ".moved").c_str())) << "rename";
+    EXPECT_FALSE(MoveFileExA(other.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING))
+        << "replace by renaming another file over it";
+    EXPECT_FALSE(CopyFileA(other.c_str(), package.c_str(), FALSE)) << "copy another file over it";
+
+    HANDLE reader = CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader) << "others may read it";
+    if (reader != INVALID_HANDLE_VALUE)
+        CloseHandle(reader);
+
+    // The digest through the held handle is the file's, read from its start
+    // however often it is asked.
+    char held1[65];
+    char held2[65];
+    char byPath[65];
+    ASSERT_TRUE(DigestHeldFile(held, held1));
+    ASSERT_TRUE(DigestHeldFile(held, held2));
+    ASSERT_TRUE(DigestFile(package.c_str(), byPath));
+    EXPECT_STREQ(byPath, held1);
+    EXPECT_STREQ(byPath, held2);
+
+    char error[kLaunchErrorArea];
+    EXPECT_TRUE(LaunchInstaller(package.c_str(), true, error, held)); // and closes it
+    EXPECT_EQ(0u, RunRecord(package).find("argc=1|")) << RunRecord(package);
+    EXPECT_TRUE(DeleteFileA(package.c_str())) << "let go once the launch has returned";
+    DeleteFileA((package + ".ran.txt").c_str());
+    DeleteFileA(other.c_str());
+    DeleteFileA((package + ".moved").c_str());
+}
+
+// A file the download could not have written is not the download's: one
+// that is read-only, or held by another program that lets nobody write it,
+// is never taken for the package.
+TEST(HoldPackageFile, RefusesAFileThisRunCouldNotHaveWritten)
+{
+    std::string package = StandInCopy("held-foreign.exe");
+    SetFileAttributesA(package.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE readOnly = HoldPackageFile(package.c_str());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, readOnly) << "read-only";
+    if (readOnly != INVALID_HANDLE_VALUE)
+        CloseHandle(readOnly);
+    SetFileAttributesA(package.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    HANDLE other = CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, other);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, HoldPackageFile(package.c_str()))
+        << "held by another without write sharing";
+    CloseHandle(other);
+
+    HANDLE held = HoldPackageFile(package.c_str());
+    EXPECT_NE(INVALID_HANDLE_VALUE, held) << "its own again once let go";
+    unsigned long size = 0;
+    EXPECT_TRUE(GetHeldFileSize(held, size));
+    EXPECT_GT(size, 0ul);
+    CloseHandle(held);
+    DeleteFileA(package.c_str());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, HoldPackageFile(package.c_str())) << "missing";
+}
+
+// With the held file, a launch that fails still lets it go.
+TEST(LaunchInstaller, FailedLaunchLetsTheHeldFileGo)
+{
+    char full[MAX_PATH];
+    GetFullPathNameA("not-a-program.exe", sizeof full, full, nullptr);
+    ScratchFile file(full, std::string(2000, 'x'));
+    HANDLE held = HoldPackageFile(full);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    char error[kLaunchErrorArea];
+    EXPECT_FALSE(LaunchInstaller(full, true, error, held));
+    EXPECT_EQ(0u, std::string(error).find(std::string("Unable to run the program: ") + full +
+                                          " Error Message: "))
+        << error;
+    EXPECT_TRUE(DeleteFileA(full));
 }

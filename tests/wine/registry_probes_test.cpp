@@ -93,3 +93,65 @@ TEST(InstalledUpdateMarkers, TableOrder)
     EXPECT_STREQ("Software\\Microsoft\\Windows\\CurrentVersion\\Setup\\Updates\\W98\\UPDQ828028",
                  kInstalledUpdateMarkers[2]);
 }
+
+// Where Windows refuses the extended version record (NT 4.0 before Service
+// Pack 6), the product type is the word setup wrote: WinNT, LanmanNT or
+// ServerNT. Anything else, or nothing, is no type at all.
+TEST_F(RegistryProbes, ProductTypeFromTheRegistryWord)
+{
+    const struct {
+        const char* data;
+        DWORD size; // as stored: some without their terminator
+        int type;
+    } cases[] = {
+        {"WinNT", 6, kNtWorkstation},
+        {"LanmanNT", 9, kNtDomainController},
+        {"ServerNT", 9, kNtServer},
+        {"servernt", 9, kNtServer},
+        {"ServerNT", 8, kNtServer}, // not terminated: ends with its data
+        {"ServerNTX", 9, 0},        // not terminated, and another word
+        {"ServerNT ", 10, 0},
+        {"Server", 7, 0},
+        {"", 1, 0},
+        {"", 0, 0},
+        {"Enterprise", 11, 0},
+    };
+    for (const auto& c : cases) {
+        SetValue("ProductType", REG_SZ, c.data, c.size);
+        EXPECT_EQ(c.type, ReadRegistryProductType(HKEY_CURRENT_USER, kScratch))
+            << "'" << c.data << "' in " << c.size << " bytes";
+    }
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kScratch, 0, KEY_SET_VALUE, &key));
+    RegDeleteValueA(key, "ProductType");
+    RegCloseKey(key);
+    EXPECT_EQ(0, ReadRegistryProductType(HKEY_CURRENT_USER, kScratch)) << "no value";
+    RegDeleteKeyA(HKEY_CURRENT_USER, kScratch);
+    EXPECT_EQ(0, ReadRegistryProductType(HKEY_CURRENT_USER, kScratch)) << "no key";
+    // A word longer than any known, stored whole, is read whole, not cut
+    // into a known one.
+    char padded[80];
+    std::memset(padded, ' ', sizeof padded);
+    std::memcpy(padded, "ServerNT", 8);
+    SetValue("ProductType", REG_SZ, padded, sizeof padded);
+    EXPECT_EQ(0, ReadRegistryProductType(HKEY_CURRENT_USER, kScratch));
+}
+
+// The record's answer where Windows gave one; the registry's where the
+// record was refused (type 0). Wine fills the record on every version, so
+// the refused record is played by handing 0 in.
+TEST_F(RegistryProbes, RefusedVersionRecordFallsBackToTheRegistry)
+{
+    SetValue("ProductType", REG_SZ, "ServerNT", 9);
+    EXPECT_EQ(kNtServer, ChooseNtProductType(0, HKEY_CURRENT_USER, kScratch));
+    EXPECT_EQ(kNtWorkstation, ChooseNtProductType(kNtWorkstation, HKEY_CURRENT_USER, kScratch));
+    EXPECT_EQ(kNtDomainController,
+              ChooseNtProductType(kNtDomainController, HKEY_CURRENT_USER, kScratch));
+    SetValue("ProductType", REG_SZ, "WinNT", 6);
+    EXPECT_EQ(kNtWorkstation, ChooseNtProductType(0, HKEY_CURRENT_USER, kScratch));
+    SetValue("ProductType", REG_SZ, "LanmanNT", 9);
+    EXPECT_EQ(kNtDomainController, ChooseNtProductType(0, HKEY_CURRENT_USER, kScratch));
+    EXPECT_EQ(kNtServer, ChooseNtProductType(kNtServer, HKEY_CURRENT_USER, kScratch));
+    RegDeleteKeyA(HKEY_CURRENT_USER, kScratch);
+    EXPECT_EQ(0, ChooseNtProductType(0, HKEY_CURRENT_USER, kScratch));
+}

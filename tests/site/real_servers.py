@@ -1,0 +1,230 @@
+"""Real servers from Debian's packages, on loopback, for the end-to-end
+scenarios that must hold against them as against the simulated site:
+nginx as the patch server (HTTP) and as the sign-in service (HTTPS, with
+the simulated site's test CA), serving static files only; squid as the
+proxy the PCs are configured to use.
+
+Unlike the simulated site, both answer as production servers do: nginx
+sends Last-Modified and ETag, which makes its answers cacheable by WinINet
+and by squid.
+"""
+import json
+import os
+import pwd
+import shutil
+import socket
+import subprocess
+import time
+
+NGINX = "/usr/sbin/nginx"
+SQUID = "/usr/sbin/squid"
+TICKET = "t-1"
+PATCH_PREFIX = "/patches/KB835732/"
+
+
+def wait_for_port(port, process, what, seconds=60):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            raise RuntimeError(f"{what} ended at once (exit code {process.returncode})")
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.1)
+    raise RuntimeError(f"{what} did not listen on 127.0.0.1:{port} within {seconds} s")
+
+
+def stop(process, seconds=30):
+    if process and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+class Nginx:
+    """The patch server on http_port and the sign-in service on https_port.
+    With signin_page and return_page, the package is served only for the
+    ticket the return page links to; without, it is served directly."""
+
+    def __init__(self, state, certificate, key, http_port, https_port):
+        self.state, self.certificate, self.key = state, certificate, key
+        self.http_port, self.https_port = http_port, https_port
+        self.process = None
+
+    def start(self, package_name, package_path, signin_page=None, return_page=None):
+        shutil.rmtree(self.state, ignore_errors=True)
+        patch_root = os.path.join(self.state, "patch")
+        signin_root = os.path.join(self.state, "signin")
+        os.makedirs(os.path.join(patch_root, PATCH_PREFIX.strip("/")))
+        os.makedirs(signin_root)
+        served = os.path.join(patch_root, PATCH_PREFIX.strip("/"), package_name)
+        shutil.copyfile(package_path, served)
+        # Put on the server a month ago, as a site's packages are: a proxy
+        # takes an old file for fresh (squid: for a fifth of its age).
+        month_ago = time.time() - 30 * 86400
+        os.utime(served, (month_ago, month_ago))
+        gate = ""
+        if signin_page:
+            with open(os.path.join(patch_root, "signin.htm"), "w", encoding="latin-1") as f:
+                f.write(signin_page)
+            with open(os.path.join(signin_root, "return.htm"), "w", encoding="latin-1") as f:
+                f.write(return_page)
+            # Static pages play the sign-in service: no ticket, the sign-in
+            # page; the login URL, the return page; its ticket, the package.
+            gate = f"""
+            if ($arg_ticket = "") {{ rewrite ^ /signin.htm last; }}
+            if ($arg_ticket != "{TICKET}") {{ return 403; }}"""
+        for folder in ("logs", "temp"):
+            os.makedirs(os.path.join(self.state, folder))
+        log = os.path.join(self.state, "logs")
+        config = f"""
+worker_processes 1;
+pid {log}/nginx.pid;
+error_log {log}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+    include /etc/nginx/mime.types;
+    default_type application/octet-stream;
+    # Each answer closes its connection, as the simulated site's do. Kept
+    # alive, WinINet pools the connection and starts a thread to close it
+    # later; under qemu-i386 emulation Wine's process then dies now and
+    # then as that thread runs (measured: 2 runs of 3 of the sign-in route).
+    keepalive_timeout 0;
+    client_body_temp_path {self.state}/temp/body;
+    proxy_temp_path {self.state}/temp/proxy;
+    fastcgi_temp_path {self.state}/temp/fastcgi;
+    uwsgi_temp_path {self.state}/temp/uwsgi;
+    scgi_temp_path {self.state}/temp/scgi;
+    log_format requests escape=json '{{"port": "$server_port", "request": "$request_uri", '
+        '"agent": "$http_user_agent", "status": "$status", "bytes": "$body_bytes_sent", '
+        '"pragma": "$http_pragma", "cache_control": "$http_cache_control", '
+        '"if_modified_since": "$http_if_modified_since", "if_none_match": "$http_if_none_match"}}';
+    access_log {log}/access.log requests;
+    server {{
+        listen 127.0.0.1:{self.http_port};
+        root {patch_root};
+        location {PATCH_PREFIX} {{{gate}
+        }}
+        location = /signin.htm {{ internal; default_type text/html; }}
+    }}
+    server {{
+        listen 127.0.0.1:{self.https_port} ssl;
+        server_name localhost;
+        ssl_certificate {self.certificate};
+        ssl_certificate_key {self.key};
+        root {signin_root};
+        location /login/ {{
+            if ($args != "RT=rt-1;ST=st-1") {{ return 403; }}
+            rewrite ^ /return.htm last;
+        }}
+        location = /return.htm {{ internal; default_type text/html; }}
+    }}
+}}
+"""
+        path = os.path.join(self.state, "nginx.conf")
+        with open(path, "w", encoding="ascii") as f:
+            f.write(config)
+        # Readable by the workers, which give up root.
+        for root, folders, files in os.walk(self.state):
+            for name in folders + files:
+                os.chmod(os.path.join(root, name), 0o755 if name in folders else 0o644)
+        os.chmod(self.state, 0o755)
+        self.process = subprocess.Popen(
+            [NGINX, "-p", self.state, "-c", path, "-g", "daemon off;"],
+            stdout=subprocess.DEVNULL, stderr=open(os.path.join(log, "stderr.log"), "w"))
+        wait_for_port(self.http_port, self.process, "nginx")
+        wait_for_port(self.https_port, self.process, "nginx")
+
+    def stop(self):
+        stop(self.process)
+        self.process = None
+
+    def requests(self):
+        """What nginx answered, in the simulated site's form (server "patch"
+        or "signin", path, query, agent) with the cache headers asked."""
+        entries = []
+        try:
+            with open(os.path.join(self.state, "logs", "access.log"), encoding="utf-8") as f:
+                for line in f:
+                    entry = json.loads(line)
+                    path, _, query = entry["request"].partition("?")
+                    entry.update(path=path, query=query)
+                    entry["server"] = "patch" if entry["port"] == str(self.http_port) else "signin"
+                    entries.append(entry)
+        except FileNotFoundError:
+            pass
+        return entries
+
+
+class Squid:
+    """A caching proxy on `port`, its memory cache shared by every PC that
+    uses it, allowed to tunnel to the sign-in service's port."""
+
+    def __init__(self, state, port, tunnel_ports):
+        self.state, self.port, self.tunnel_ports = state, port, tunnel_ports
+        self.process = None
+
+    def start(self):
+        shutil.rmtree(self.state, ignore_errors=True)
+        os.makedirs(self.state)
+        hosts = os.path.join(self.state, "hosts")
+        with open(hosts, "w", encoding="ascii") as f:
+            f.write("127.0.0.1 localhost\n")
+        ports = " ".join(str(p) for p in self.tunnel_ports)
+        user = ""
+        if os.geteuid() == 0:
+            # squid will not run as root; it takes the proxy user's rights.
+            user = "cache_effective_user proxy\n"
+            proxy = pwd.getpwnam("proxy")
+            os.chown(self.state, proxy.pw_uid, proxy.pw_gid)
+        config = f"""
+http_port 127.0.0.1:{self.port}
+{user}pid_filename {self.state}/squid.pid
+cache_log {self.state}/cache.log
+access_log stdio:{self.state}/access.log squid
+cache_store_log none
+coredump_dir {self.state}
+hosts_file {hosts}
+cache_mem 64 MB
+maximum_object_size_in_memory 16 MB
+maximum_object_size 16 MB
+# Packages do not change under their names: fresh for an hour, as a site
+# would set it.
+refresh_pattern . 60 20% 4320
+acl SSL_ports port {ports}
+acl CONNECT method CONNECT
+http_access deny CONNECT !SSL_ports
+http_access allow localhost
+http_access deny all
+shutdown_lifetime 1 seconds
+# Connections closed after each answer, as nginx's (see there).
+client_persistent_connections off
+"""
+        path = os.path.join(self.state, "squid.conf")
+        with open(path, "w", encoding="ascii") as f:
+            f.write(config)
+        self.process = subprocess.Popen([SQUID, "-N", "-f", path], stdout=subprocess.DEVNULL,
+                                        stderr=open(os.path.join(self.state, "stderr.log"), "w"))
+        wait_for_port(self.port, self.process, "squid", seconds=120)
+
+    def stop(self):
+        stop(self.process)
+        self.process = None
+
+    def log(self):
+        """(result code, method, URL) of each request, as squid logged it."""
+        entries = []
+        try:
+            with open(os.path.join(self.state, "access.log"), encoding="utf-8") as f:
+                for line in f:
+                    fields = line.split()
+                    # "-": the check that squid listens, which sends nothing.
+                    if len(fields) >= 7 and fields[5] != "-":
+                        entries.append((fields[3], fields[5], fields[6]))
+        except FileNotFoundError:
+            pass
+        return entries
