@@ -25,7 +25,7 @@ if ! reason=$(scripts/wine-run.sh --probe); then
 fi
 interactive=${DISPLAY:+1}
 trap 'scripts/site.sh stop; scripts/wine-run.sh --stop' EXIT
-scripts/site.sh start build/test/tests/wine/add_root_ca.exe >/dev/null
+scripts/site.sh start build/test/add_root_ca.exe >/dev/null
 
 demo=build/demo
 rm -rf "$demo/program" "$demo/served" "$demo/screenshots" "$demo/shots-"*
