@@ -72,7 +72,13 @@ if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0
 fi
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+own_wine=
+cleanup() {
+  rm -rf "$scratch"
+  # A prefix of the check's own: its Wine and X server end with the check.
+  [ -z "$own_wine" ] || scripts/wine-run.sh --stop >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
 
 # Each CA as DER, which the prefix's store takes; none is added unless all are certificates.
 ders=()
@@ -168,7 +174,10 @@ mkdir -p "$state"
 state=$(cd "$state" && pwd)
 exec 8>"$state/lock"
 flock 8
-export PATCHER_WINE_STATE=${PATCHER_WINE_STATE:-$state/wine}
+if [ -z "${PATCHER_WINE_STATE:-}" ]; then
+  export PATCHER_WINE_STATE=$state/wine
+  own_wine=1
+fi
 export PATCHER_WINE_EMULATED=${PATCHER_WINE_EMULATED:-1}
 reason=$(scripts/wine-run.sh --probe) || fail "cannot run the check here: $reason"
 

@@ -46,7 +46,6 @@ open(sys.argv[1], "wb").write(padded_bytes(sys.argv[2], 150000))
 PY
 
 if [ "${1:-}" = --check ]; then
-  trap 'scripts/site.sh stop; scripts/wine-run.sh --stop; PATCHER_WINE_STATE=build/check-site/wine scripts/wine-run.sh --stop' EXIT
   rm -rf "$demo/packages" "$demo/dist"
   mkdir -p "$demo/packages"
   for name in WindowsXP-KB835732-x86-ENU.EXE 828028USA8.EXE; do

@@ -129,12 +129,23 @@ int main(int argc, char** argv)
     if (!ChooseChecked(argc, argv, all, count, pins, checked))
         return 2;
 
+    // The scratch folder lies beside the check, as the program's package
+    // lies beside the program, and must hold every package's path.
     char programPath[kMaxPathArea];
     char scratch[kMaxPathArea];
-    GetProgramPath(programPath);
+    bool fits = GetProgramPath(programPath);
     GetProgramDirectory(programPath, scratch);
-    if (!EnsureTrailingBackslash(scratch) || !AppendText(scratch, "check-scratch\\") ||
-        (!CreateDirectoryA(scratch, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)) {
+    fits = fits && EnsureTrailingBackslash(scratch) && AppendText(scratch, "check-scratch\\");
+    for (int i = 0; i < count && fits; ++i) {
+        char target[kPathArea];
+        char url[kUrlArea];
+        fits = !checked[i] || FormPatchPlan(scratch, all[i].package, target, url);
+    }
+    if (!fits) {
+        Complain("the check's folder is too deep for the packages' paths: ", programPath, "");
+        return 2;
+    }
+    if (!CreateDirectoryA(scratch, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         Complain("cannot make the scratch folder ", scratch, "");
         return 2;
     }
