@@ -113,6 +113,7 @@ TEST(CheckReport, RouteAndUnsizedBody)
     // No answer at all is no body, not an unsized one.
     facts = GaveUp(kBreakNoAnswer, 12029);
     facts.report.status = 0;
+    facts.report.lengthAnnounced = false;
     EXPECT_FALSE(IsUnsized(facts));
     EXPECT_NE(std::string::npos, Line(facts).find("| no answer |"));
 }
