@@ -117,6 +117,9 @@ setting() { sed -n "s/^  $1 *//p" "$notes" | head -1; }
 server=$(setting "patch server") signin=$(setting "sign-in service") helpdesk=$(setting "help desk")
 [ -n "$server" ] && [ -n "$signin" ] && [ -n "$helpdesk" ] ||
   fail "$zip is not a release: its ADMINISTRATORS.txt does not list the site's settings"
+host='^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?(:[0-9]{1,5})?$'
+[[ $server =~ $host ]] && [[ $signin =~ $host ]] ||
+  fail "$zip is not a release: the hosts its ADMINISTRATORS.txt lists are not host names"
 pins=() pinned_names=()
 case "$(head -1 "$notes")" in
   "Pinned build"*)
