@@ -79,9 +79,12 @@ bool Print(const char* text)
 
 void Complain(const char* what, const char* name, const char* why)
 {
-    char text[kCheckLineArea];
-    JoinText(text, {"check: ", what, name, why, "\n"});
+    // A name too long for the line is cut, not dropped with the message.
+    char text[kCheckLineArea] = "check: ";
+    for (const char* part : {what, name, why})
+        AppendTextCut(text, part);
     std::fputs(text, stderr); // NOLINT(cert-err33-c): nowhere else to say it
+    std::fputs("\n", stderr); // NOLINT(cert-err33-c): as above
 }
 
 template <size_t N>
