@@ -10,6 +10,7 @@ set(PORTABLE_SOURCES
   src/install/paths.cpp
   src/install/installer_launch.cpp
   src/install/package_digest.cpp
+  src/check/check_report.cpp
   tests/host/host_standin.cpp
 )
 add_library(patcher_portable STATIC ${PORTABLE_SOURCES})

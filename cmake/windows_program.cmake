@@ -81,6 +81,24 @@ target_compile_options(KB835732Patcher PRIVATE ${PATCHER_CODE_FLAGS})
 target_link_libraries(KB835732Patcher PRIVATE patcher_core)
 target_link_options(KB835732Patcher PRIVATE ${PATCHER_LINK_FLAGS} -s)
 
+# The administrator's check of the live site (scripts/check-site.sh): the
+# program's own engine, sign-in handling and pins, built with the release's
+# site settings. It runs nothing it fetches, so it must not even import a
+# way to (tests/check).
+add_library(patcher_check STATIC src/check/check_report.cpp src/check/package_check.cpp)
+target_compile_options(patcher_check PRIVATE ${PATCHER_CODE_FLAGS})
+target_link_libraries(patcher_check PUBLIC patcher_core)
+add_executable(KB835732SiteCheck src/check/site_check_main.cpp)
+target_compile_options(KB835732SiteCheck PRIVATE ${PATCHER_CODE_FLAGS})
+target_link_libraries(KB835732SiteCheck PRIVATE patcher_check)
+target_link_options(KB835732SiteCheck PRIVATE ${PATCHER_LINK_FLAGS} -s)
+# Makes a Wine prefix trust a site's CA, as the users' PCs do through their
+# own certificate store (check-site.sh --ca; the tests' simulated site).
+add_executable(add_root_ca src/check/add_root_ca.cpp)
+target_compile_options(add_root_ca PRIVATE ${PATCHER_CODE_FLAGS})
+target_link_libraries(add_root_ca PRIVATE crypt32)
+target_link_options(add_root_ca PRIVATE -static)
+
 option(PATCHER_TESTS "Build the tests that run under Wine" ON)
 if(PATCHER_TESTS)
   # The suites are single-threaded. A thread-safe GoogleTest starts a watcher
@@ -92,6 +110,7 @@ if(PATCHER_TESTS)
   add_subdirectory(tests/wine)
   add_subdirectory(tests/e2e)
   add_subdirectory(tests/bench)
+  add_subdirectory(tests/check)
   add_test(NAME simulated_site COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/site/test_simulated_site.py)
   set_tests_properties(simulated_site PROPERTIES LABELS "site" TIMEOUT 120)
   add_test(NAME release_package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/release_test.sh)

@@ -8,6 +8,12 @@
 # each step as PNG under build/demo/screenshots, and prints what happened.
 # The stand-in package records the update as installed, so the second run
 # shows "Patch not required"; each demo starts from an unpatched machine.
+#
+# demo.sh --check shows instead what an administrator does before handing
+# the program out: a release pinned to a package folder (the stand-in under
+# the Windows XP and Windows 98 names), checked against the demo site with
+# scripts/check-site.sh, whose own Wine prefix trusts the site's CA only
+# because --ca names it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$(pwd)
@@ -25,7 +31,7 @@ if ! reason=$(scripts/wine-run.sh --probe); then
 fi
 interactive=${DISPLAY:+1}
 trap 'scripts/site.sh stop; scripts/wine-run.sh --stop' EXIT
-scripts/site.sh start build/test/tests/wine/add_root_ca.exe >/dev/null
+scripts/site.sh start build/test/add_root_ca.exe >/dev/null
 
 demo=build/demo
 rm -rf "$demo/program" "$demo/served" "$demo/screenshots" "$demo/shots-"*
@@ -38,6 +44,27 @@ sys.path.insert(0, "tests/e2e")
 from run_scenario import padded_bytes
 open(sys.argv[1], "wb").write(padded_bytes(sys.argv[2], 150000))
 PY
+
+if [ "${1:-}" = --check ]; then
+  rm -rf "$demo/packages" "$demo/dist"
+  mkdir -p "$demo/packages"
+  for name in WindowsXP-KB835732-x86-ENU.EXE 828028USA8.EXE; do
+    cp "$demo/served/standin.exe" "$demo/packages/$name"
+  done
+  zip=$(scripts/release.sh --server 127.0.0.1:48080 --signin localhost:48443 --phone 555-0100 \
+    --help-url http://127.0.0.1:48080/help --packages "$demo/packages" --out "$demo/dist" 2>/dev/null)
+  # The patch server behind the sign-in pages, serving the folder's file.
+  python3 - "$here/$demo/served/standin.exe" <<'PY'
+import sys, urllib.parse, urllib.request
+query = urllib.parse.urlencode({"name": "signin", "package": sys.argv[1]})
+urllib.request.urlopen("http://127.0.0.1:48080/_control/scenario?" + query).read()
+PY
+  echo "\$ scripts/check-site.sh ${zip#"$here/"} --ca build/site/ca.crt"
+  code=0
+  scripts/check-site.sh "$zip" --ca build/site/ca.crt || code=$?
+  echo "(exit code $code)"
+  exit "$code"
+fi
 python3 - "$here/$demo/served/standin.exe" <<'PY'
 import sys, urllib.parse, urllib.request
 query = urllib.parse.urlencode({"name": "signin", "package": sys.argv[1],

@@ -5,6 +5,9 @@ The list (allowed_imports.txt) names, per DLL, the functions that both
 Windows 95 and Windows NT 4.0 export; a program importing anything else
 would be refused by their loaders before it could say a word.
 
+With --refuse it fails instead on any import that matches a pattern (the
+site check's tool, which must not be able to start a process).
+
 Delay-loaded DLLs are checked too: a function missing from one of them
 would fail the moment the program first calls it. objdump (binutils 2.40)
 does not list delay imports, and GNU ld leaves the PE header's delay-import
@@ -168,21 +171,47 @@ def outside(allowed, imports, how=""):
     return bad
 
 
+def refused(patterns, imports):
+    """The imports, as "dll!function", that a "DLL!REGEX" pattern matches."""
+    found = []
+    for pattern in patterns:
+        dll, _, function = pattern.partition("!")
+        found += [f"{dll.lower()}!{f}" for f in sorted(imports.get(dll.lower(), ()))
+                  if re.fullmatch(function, f)]
+    return found
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
-    parser.add_argument("--allowed", required=True)
+    parser.add_argument("--allowed", help="the list of allowed imports")
+    parser.add_argument("--refuse", metavar="DLL!REGEX", action="append", default=[],
+                        help="fail on any import of DLL whose function matches REGEX")
+    parser.add_argument("--expect-refused", metavar="DLL!FUNCTION",
+                        help="with --refuse: succeed only when exactly this import matches")
     parser.add_argument("--expect-outside", metavar="DLL!FUNCTION",
                         help="succeed only when exactly this import is refused")
     parser.add_argument("--expect-delay-loaded", metavar="DLL", action="append", default=[],
                         help="fail unless DLL is delay-loaded and not a load-time import")
     parser.add_argument("program")
     args = parser.parse_args()
-    allowed = read_allowed(args.allowed)
+    if not args.allowed and not args.refuse:
+        parser.error("give --allowed or --refuse")
     imports = read_imports(args.objdump, args.program)
     if not imports:
         sys.exit(f"{args.program}: no imports found (not a PE file?)")
     delayed, unbound = read_delay_imports(args.program)
+    if args.refuse:
+        found = refused(args.refuse, imports) + refused(args.refuse, delayed)
+        for item in found:
+            print(f"refused import: {item}")
+        count = sum(len(f) for f in imports.values()) + sum(len(f) for f in delayed.values())
+        print(f"{args.program}: {count} imports, {len(found)} refused")
+        if args.expect_refused:
+            return 0 if found == [args.expect_refused.lower().split("!")[0] + "!" +
+                                  args.expect_refused.split("!")[1]] else 1
+        return 1 if found else 0
+    allowed = read_allowed(args.allowed)
     bad = outside(allowed, imports) + outside(allowed, delayed, ", delay-loaded")
     for item in bad:
         print(f"not on the list: {item}")

@@ -8,4 +8,5 @@ set(SHARED_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/paths_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/installer_launch_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/package_digest_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/check_report_test.cpp
 )

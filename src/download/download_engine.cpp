@@ -54,7 +54,45 @@ struct Transfer {
     char tail[kFileNameArea + 16];
     size_t tailLength;
     char text[kProgressArea];
+    DownloadReport* report; // the caller's, or one nobody reads
 };
+
+// Notes why a fetch gave up; false, for the callers that give up with it.
+bool Broke(DownloadReport& report, DownloadBreak why, DWORD error = 0)
+{
+    report.broke = why;
+    report.lastError = error;
+    return false;
+}
+
+// A fetch's own part of the report starts afresh: the file will hold its
+// answer, whatever the fetches before it brought.
+void BeginFetchReport(DownloadReport& report)
+{
+    ++report.fetches;
+    report.status = 0;
+    report.bytes = 0;
+    report.lengthAnnounced = false;
+    report.announced = 0;
+    report.broke = kBreakNone;
+    report.lastError = 0;
+    report.url[0] = '\0';
+}
+
+// The status and announced length of the answer a fetch copies.
+void NoteAnswer(DownloadReport& report, HINTERNET request)
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &size,
+                       nullptr))
+        report.status = value;
+    size = sizeof value;
+    report.lengthAnnounced = HttpQueryInfoA(request,
+                                            HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                                            &value, &size, nullptr) != FALSE;
+    report.announced = report.lengthAnnounced ? value : 0;
+}
 
 void ReportProgress(Transfer& transfer)
 {
@@ -144,12 +182,16 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
     HINTERNET request = HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr,
                                          accept, flags, 0);
     if (request && !HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
+        DWORD error = GetLastError(); // why, for a report, past the closes
         InternetCloseHandle(request);
         request = nullptr;
+        SetLastError(error);
     }
     if (!request) {
+        DWORD error = GetLastError();
         InternetCloseHandle(connection);
         connection = nullptr;
+        SetLastError(error);
     }
     return request;
 }
@@ -191,38 +233,53 @@ Hop NextHop(HINTERNET request, const char* from, char (&to)[kFollowUrlArea])
 // The request that brings the answer to the URL, after at most
 // kMostRedirects redirects, across http and https alike. Only web addresses
 // are requested (CrackWebAddress), so a redirect elsewhere ends the fetch.
-HINTERNET OpenFollowingRedirects(HINTERNET session, const char* url, HINTERNET& connection)
+HINTERNET OpenFollowingRedirects(HINTERNET session, const char* url, HINTERNET& connection,
+                                 DownloadReport& report)
 {
     char current[kFollowUrlArea];
-    if (!CopyText(current, url))
+    if (!CopyText(current, url)) {
+        Broke(report, kBreakNoAddress);
         return nullptr;
+    }
     for (int redirects = 0;; ++redirects) {
+        CopyText(report.url, current);
         HINTERNET request = OpenWebRequest(session, current, connection);
-        if (!request)
+        if (!request) {
+            DWORD error = GetLastError();
+            WebAddress address;
+            Broke(report, CrackWebAddress(current, address) ? kBreakNoAnswer : kBreakNoAddress,
+                  error);
             return nullptr;
+        }
         char next[kFollowUrlArea];
         Hop hop = NextHop(request, current, next);
-        if (hop == kAnswer)
+        if (hop == kAnswer) {
+            NoteAnswer(report, request);
             return request;
+        }
         InternetCloseHandle(request);
         InternetCloseHandle(connection);
         connection = nullptr;
-        if (hop == kRefused || redirects == kMostRedirects)
+        if (hop == kRefused || redirects == kMostRedirects) {
+            Broke(report, hop == kRefused ? kBreakNoAddress : kBreakRedirectLoop);
             return nullptr;
+        }
+        ++report.redirects;
         std::memcpy(current, next, sizeof current);
     }
 }
 
 // WinINet ends a body cut off by the server as if it were whole; only the
 // length the server announced tells the two apart.
-bool IsWholeBody(HINTERNET request, unsigned fetched)
+bool IsWholeBody(HINTERNET request, unsigned fetched, DownloadReport& report)
 {
     DWORD announced = 0;
     DWORD size = sizeof announced;
     if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
                         &size, nullptr))
         return true;
-    return announced == fetched;
+    return announced == fetched ||
+           Broke(report, fetched < announced ? kBreakShortBody : kBreakLongBody);
 }
 
 // Copies the body into the file. False when it broke off: a failed read, a
@@ -234,22 +291,26 @@ bool CopyBody(Transfer& transfer, HINTERNET request, char* chunk, FILE* file)
     DWORD ready = 0; // what WinINet said it holds: read without waiting
     DWORD windowStart = GetTickCount();
     unsigned windowBytes = 0;
+    DownloadReport& report = *transfer.report;
     for (;;) {
         // Waits until something arrives, where a read of a whole chunk
         // would wait for all 1024 bytes however long they take. Reading
         // what is there also spares WinINet a receive per chunk.
         if (ready == 0 && !InternetQueryDataAvailable(request, &ready, 0, 0))
-            return false;
+            return Broke(report, kBreakReadFailed, GetLastError());
         DWORD got = 0;
         DWORD want = ready != 0 && ready < kChunk ? ready : kChunk;
         if (!InternetReadFile(request, chunk, want, &got))
-            return false;
+            return Broke(report, kBreakReadFailed, GetLastError());
         if (got == 0)
-            return IsWholeBody(request, fetched);
+            return IsWholeBody(request, fetched, report);
         ready = got < ready ? ready - got : 0;
-        if (got > kLargestPackage - fetched || std::fwrite(chunk, got, 1, file) != 1)
-            return false;
+        if (got > kLargestPackage - fetched)
+            return Broke(report, kBreakTooLarge);
+        if (std::fwrite(chunk, got, 1, file) != 1)
+            return Broke(report, kBreakWriteFailed);
         fetched += got;
+        report.bytes = fetched;
         transfer.total += got;
         ReportProgress(transfer);
         windowBytes += got;
@@ -258,7 +319,7 @@ bool CopyBody(Transfer& transfer, HINTERNET request, char* chunk, FILE* file)
             windowStart = now;
             windowBytes = 0;
         } else if (now - windowStart >= kProgressWindowMs) {
-            return false;
+            return Broke(report, kBreakTooSlow);
         }
     }
 }
@@ -277,9 +338,12 @@ void EmptyFile(const char* path)
 // run reports a failed download instead of running part of a package.
 FetchOutcome Fetch(Transfer& transfer, const char* url)
 {
+    BeginFetchReport(*transfer.report);
     FILE* file = std::fopen(transfer.targetPath, "wb");
-    if (!file)
+    if (!file) {
+        Broke(*transfer.report, kBreakNoFile);
         return kNoFile;
+    }
     char* chunk = static_cast<char*>(std::malloc(kChunk));
     FetchOutcome outcome = kNoSession;
     bool whole = true;
@@ -294,9 +358,12 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
                                 : nullptr;
     if (session) {
         HINTERNET connection = nullptr;
-        HINTERNET request = chunk ? OpenFollowingRedirects(session, url, connection) : nullptr;
+        HINTERNET request = chunk
+                                ? OpenFollowingRedirects(session, url, connection, *transfer.report)
+                                : nullptr;
         if (request) {
-            whole = CopyBody(transfer, request, chunk, file) && std::fflush(file) == 0;
+            whole = CopyBody(transfer, request, chunk, file) &&
+                    (std::fflush(file) == 0 || Broke(*transfer.report, kBreakWriteFailed));
             InternetCloseHandle(request);
             InternetCloseHandle(connection);
             outcome = kFetched;
@@ -310,6 +377,8 @@ FetchOutcome Fetch(Transfer& transfer, const char* url)
     if (std::fclose(file) != 0 || !whole)
         EmptyFile(transfer.targetPath);
     std::free(chunk);
+    if (outcome == kNoSession)
+        Broke(*transfer.report, kBreakNoSession);
     return outcome;
 }
 
@@ -329,8 +398,12 @@ bool IsReturnUrlPage(const char* targetPath)
 } // namespace
 
 unsigned char DownloadPatch(const char* url, const char* targetPath, void* instance,
-                            ProgressCallback progress)
+                            ProgressCallback progress, DownloadReport* report)
 {
+    DownloadReport unread;
+    if (!report)
+        report = &unread;
+    std::memset(report, 0, sizeof *report);
     char fileName[kFileNameArea] = "";
     int lastBackslash = FindLastTextNoCase(targetPath, "\\");
     if (lastBackslash != 0)
@@ -344,6 +417,7 @@ unsigned char DownloadPatch(const char* url, const char* targetPath, void* insta
     transfer.instance = instance;
     transfer.progress = progress;
     transfer.total = 0;
+    transfer.report = report;
     JoinText(transfer.tail, {" Bytes read (", fileName, ")"});
     transfer.tailLength = std::strlen(transfer.tail);
     unsigned char result = 0;

@@ -8,15 +8,21 @@ request (server, path, query, User-Agent) is recorded and can be read back
 from /_control/log.
 
     simulated_site.py --state DIR [--http-port 48080] [--https-port 48443]
+                      [--untrusted-port 48444]
 
 Scenarios (query `name`, with `size` and `package` where they apply):
   package       the package itself: the file `package`, or `size` bytes
   error         a short 404 error page
+  folder        the files of the folder `dir` under their exact names (case
+                included), as a web server serves a folder; a 404 page for
+                any other name
   signin-redirect  as signin, but the patch server first redirects (302) to
-                the sign-in service, which serves the sign-in page over HTTPS
+                the sign-in service, which serves the sign-in page over HTTPS;
+                with `via=untrusted` to the untrusted listener instead
   signin        sign-in page (RT, ST, banner); the login URL answers a
                 return-URL page whose link carries a ticket back to the patch
-                server, which serves the package only for that ticket
+                server (to the name `file`, or else to the one first asked
+                for), which serves the package only for that ticket
   banner        a sign-in page with the banner only
   return-nolink the login URL answers a return-URL page without a usable link
   return-again  the return URL answers yet another return-URL page
@@ -41,6 +47,8 @@ that log holds a sample of the status window (at most GATE_SECONDS), or,
 with `gate_events`, until it holds each of those events: a comma-separated
 list whose items may name alternatives joined by "|" ("window,exit|second-exit").
 An extra listener on --ftp-port records any connection as server "ftp".
+The untrusted listener (--untrusted-port) is the sign-in service with a
+certificate from a second CA that no Wine prefix is told to trust.
 A port already taken ends the site at once, before it says it is serving.
 """
 import argparse
@@ -63,15 +71,19 @@ PATCH_PREFIX = "/patches/KB835732/"
 
 
 class Site:
-    def __init__(self, state, http_port, https_port):
+    def __init__(self, state, http_port, https_port, untrusted_port):
         self.state = state
         self.http_port = http_port
         self.https_port = https_port
+        self.untrusted_port = untrusted_port
         self.lock = threading.Lock()
         self.scenario = {"name": "package", "size": "200000"}
         self.gate_open = threading.Event()
         self.gate_open.set()
         self.tickets = set()
+        # The path each sign-in began from, by its RT value: the return link
+        # leads back there.
+        self.asked = {}
         self.requests = []
 
     def record(self, server, handler):
@@ -148,24 +160,26 @@ def logged_events(path):
     return events
 
 
-def make_certificates(state):
-    """A test CA and a server certificate for localhost and 127.0.0.1."""
-    ca_key, ca_crt = os.path.join(state, "ca.key"), os.path.join(state, "ca.crt")
-    key, crt = os.path.join(state, "server.key"), os.path.join(state, "server.crt")
+def make_certificates(state, prefix="", ca_name="Patcher Test CA"):
+    """A test CA and a server certificate for localhost and 127.0.0.1, under
+    file names that start with `prefix`."""
+    name = lambda base: os.path.join(state, prefix + base)
+    ca_key, ca_crt = name("ca.key"), name("ca.crt")
+    key, crt = name("server.key"), name("server.crt")
     if os.path.exists(crt):
         return crt, key
     run = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True)
     run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj",
-        "/CN=Patcher Test CA", "-keyout", ca_key, "-out", ca_crt,
+        "/CN=" + ca_name, "-keyout", ca_key, "-out", ca_crt,
         "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    csr = os.path.join(state, "server.csr")
+    csr = name("server.csr")
     run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", key, "-out", csr)
-    ext = os.path.join(state, "server.ext")
+    ext = name("server.ext")
     with open(ext, "w", encoding="ascii") as f:
         f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
     run("x509", "-req", "-in", csr, "-CA", ca_crt, "-CAkey", ca_key, "-CAcreateserial",
         "-days", "3650", "-out", crt, "-extfile", ext)
-    run("x509", "-in", ca_crt, "-outform", "DER", "-out", os.path.join(state, "ca.der"))
+    run("x509", "-in", ca_crt, "-outform", "DER", "-out", name("ca.der"))
     return crt, key
 
 
@@ -238,6 +252,8 @@ def handler_for(site, server_name):
                 self.end_headers()
                 self.wfile.write(body)
                 return None
+            if name == "folder":
+                return self.folder(url, s.get("dir", ""))
             if name == "banner":
                 return self.send_body(f"<HTML><BODY><H1>{BANNER}</H1>Please sign in.</BODY></HTML>\n")
             if name in ("signin", "signin-redirect", "return-nolink", "return-again"):
@@ -248,15 +264,18 @@ def handler_for(site, server_name):
                 with site.lock:
                     known = ticket in site.tickets
                 if not known and name == "signin-redirect":
+                    port = site.untrusted_port if s.get("via") == "untrusted" else site.https_port
                     self.send_response(302)
-                    self.send_header("Location", f"https://localhost:{site.https_port}/signin/")
+                    self.send_header("Location", f"https://localhost:{port}/signin/")
                     self.send_header("Content-Length", "0")
                     self.send_header("Connection", "close")
                     self.end_headers()
                     return None
                 if not known:
-                    return self.send_body(site.signin_page("rt-" + secrets.token_hex(6),
-                                                           "st-" + secrets.token_hex(6)))
+                    rt = "rt-" + secrets.token_hex(6)
+                    with site.lock:
+                        site.asked[rt] = url.path
+                    return self.send_body(site.signin_page(rt, "st-" + secrets.token_hex(6)))
             if name == "redirect-self":
                 return self.redirect(f"http://127.0.0.1:{site.http_port}{self.path}")
             if name == "redirect-chain":
@@ -341,6 +360,21 @@ def handler_for(site, server_name):
                 return None
             return self.send_body(body, ctype="application/octet-stream")
 
+        def folder(self, url, directory):
+            """A name is served only when the folder holds it in exactly
+            that case: listing the folder, not asking the file system, which
+            may ignore case."""
+            name = url.path[len(PATCH_PREFIX):]
+            try:
+                present = name in os.listdir(directory) and "/" not in name
+            except OSError:
+                present = False
+            if not present:
+                return self.send_body("<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD>"
+                                      "<BODY>Not Found</BODY></HTML>\n", 404)
+            with open(os.path.join(directory, name), "rb") as f:
+                return self.send_body(f.read(), ctype="application/octet-stream")
+
         def signin(self, url):
             if url.path == "/signin/":
                 return self.send_body(site.signin_page("rt-" + secrets.token_hex(6),
@@ -357,8 +391,10 @@ def handler_for(site, server_name):
             ticket = secrets.token_hex(8)
             with site.lock:
                 site.tickets.add(ticket)
-            package = site.scenario.get("file", "WindowsXP-KB835732-x86-ENU.EXE")
-            link = f"http://127.0.0.1:{site.http_port}{PATCH_PREFIX}{package}?ticket={ticket}"
+                asked = site.asked.get(rt)
+            if "file" in site.scenario or not asked:
+                asked = PATCH_PREFIX + site.scenario.get("file", "WindowsXP-KB835732-x86-ENU.EXE")
+            link = f"http://127.0.0.1:{site.http_port}{asked}?ticket={ticket}"
             return self.send_body(site.return_page(link))
 
     return Handler
@@ -380,12 +416,16 @@ def main():
     parser.add_argument("--state", required=True, help="folder for certificates and the request log")
     parser.add_argument("--http-port", type=int, default=48080)
     parser.add_argument("--https-port", type=int, default=48443)
+    parser.add_argument("--untrusted-port", type=int, default=48444,
+                        help="the sign-in service with a certificate no prefix trusts")
     parser.add_argument("--ftp-port", type=int, default=48021,
                         help="records every connection: a link that must not be followed")
     args = parser.parse_args()
     os.makedirs(args.state, exist_ok=True)
     crt, key = make_certificates(args.state)
-    site = Site(args.state, args.http_port, args.https_port)
+    untrusted_crt, untrusted_key = make_certificates(args.state, "untrusted-",
+                                                     "Patcher Untrusted Test CA")
+    site = Site(args.state, args.http_port, args.https_port, args.untrusted_port)
 
     ThreadingHTTPServer.daemon_threads = True
     # Every port is bound before the site says it serves: a port held by
@@ -394,15 +434,20 @@ def main():
     try:
         http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
         https = ThreadingHTTPServer(("127.0.0.1", args.https_port), handler_for(site, "signin"))
+        untrusted = ThreadingHTTPServer(("127.0.0.1", args.untrusted_port),
+                                        handler_for(site, "signin"))
         ftp = socket.create_server(("127.0.0.1", args.ftp_port))
     except OSError as e:
         print(f"simulated site cannot start: a port of 127.0.0.1 ({args.http_port}, "
-              f"{args.https_port}, {args.ftp_port}) is taken: {e}", file=sys.stderr, flush=True)
+              f"{args.https_port}, {args.untrusted_port}, {args.ftp_port}) is taken: {e}",
+              file=sys.stderr, flush=True)
         return 2
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(crt, key)
-    https.socket = context.wrap_socket(https.socket, server_side=True)
-    for server in (http, https):
+    for server, (certificate, key) in ((https, (crt, key)),
+                                       (untrusted, (untrusted_crt, untrusted_key))):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(certificate, key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    for server in (http, https, untrusted):
         threading.Thread(target=server.serve_forever, daemon=True).start()
     threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
     print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",

@@ -26,10 +26,11 @@ def free_port():
         return s.getsockname()[1]
 
 
-def start_site(state, http, https, ftp):
+def start_site(state, http, https, ftp, untrusted):
     return subprocess.Popen([sys.executable, os.path.join(HERE, "simulated_site.py"),
                              "--state", state, "--http-port", str(http),
-                             "--https-port", str(https), "--ftp-port", str(ftp)],
+                             "--https-port", str(https), "--ftp-port", str(ftp),
+                             "--untrusted-port", str(untrusted)],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
@@ -38,7 +39,8 @@ class SimulatedSite(unittest.TestCase):
     def setUpClass(cls):
         cls.state = tempfile.mkdtemp(prefix="site-")
         cls.http, cls.https, cls.ftp = free_port(), free_port(), free_port()
-        cls.proc = start_site(cls.state, cls.http, cls.https, cls.ftp)
+        cls.untrusted = free_port()
+        cls.proc = start_site(cls.state, cls.http, cls.https, cls.ftp, cls.untrusted)
         ready = cls.proc.stdout.readline()
         if not ready.startswith("simulated site:"):
             cls.proc.kill()
@@ -120,6 +122,40 @@ class SimulatedSite(unittest.TestCase):
         self.assertIn(b'name="ST"', page)
         self.assertEqual(["patch", "signin"], [e["server"] for e in self.log()])
 
+    def test_signin_returns_to_the_name_first_asked_for(self):
+        self.control(name="signin", size=150000)
+        w98 = self.package_url("828028USA8.EXE")
+        _, page = self.get(w98)
+        rt = re.search(r'name="RT" value="([^"]*)"', page.decode()).group(1)
+        _, ret = self.get(f"https://localhost:{self.https}/login/?RT={rt};ST=st-1")
+        link = re.search(r'<P><A HREF="([^"]*);">', ret.decode()).group(1)
+        self.assertTrue(link.startswith(w98 + "?ticket="), link)
+
+    def test_folder_serves_exact_names_only(self):
+        folder = tempfile.mkdtemp(prefix="served-", dir=self.state)
+        for name, data in (("WindowsXP-KB835732-x86-ENU.EXE", b"MZxp"), ("828028usa8.exe", b"MZ98")):
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        self.control(name="folder", dir=folder)
+        self.assertEqual((200, b"MZxp"), self.get(self.package_url()))
+        # The name the program asks for, in another case: not served.
+        self.assertEqual(404, self.get(self.package_url("828028USA8.EXE"))[0])
+        self.assertEqual(404, self.get(self.package_url("Windows2000-KB835732-x86-ENU.EXE"))[0])
+
+    def test_untrusted_listener_has_a_certificate_of_another_ca(self):
+        self.control(name="signin-redirect", via="untrusted")
+        with socket.create_connection(("127.0.0.1", self.http), timeout=10) as s:
+            s.sendall(b"GET /patches/KB835732/x.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+            head = s.recv(65536)
+        self.assertIn(f"Location: https://localhost:{self.untrusted}/signin/".encode(), head)
+        with self.assertRaises(urllib.error.URLError) as refused:
+            self.get(f"https://localhost:{self.untrusted}/signin/")
+        self.assertIsInstance(refused.exception.reason, ssl.SSLCertVerificationError)
+        other = ssl.create_default_context(cafile=os.path.join(self.state, "untrusted-ca.crt"))
+        request = urllib.request.Request(f"https://localhost:{self.untrusted}/signin/")
+        with urllib.request.urlopen(request, context=other, timeout=10) as answer:
+            self.assertIn(b'name="RT"', answer.read())
+
     def test_return_pages_without_link_and_again(self):
         self.control(name="return-nolink")
         _, ret = self.get(f"https://localhost:{self.https}/login/?RT=rt-1;ST=st-2")
@@ -200,9 +236,9 @@ class SimulatedSite(unittest.TestCase):
 class TakenPort(unittest.TestCase):
     def test_a_port_held_by_another_server_stops_the_site(self):
         state = tempfile.mkdtemp(prefix="site-")
-        for which in range(3):
+        for which in range(4):
             with socket.create_server(("127.0.0.1", 0)) as other:
-                ports = [free_port(), free_port(), free_port()]
+                ports = [free_port(), free_port(), free_port(), free_port()]
                 ports[which] = other.getsockname()[1]
                 site = start_site(state, *ports)
                 out, err = site.communicate(timeout=120)

@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# Checks the live site before a release goes out. Builds the site check
+# (src/check: the program's own download engine, sign-in handling and pins)
+# with the release's settings, runs it under Wine from this machine, and
+# prints one line per package: how it came (directly or through the sign-in
+# pages, redirects), its bytes and whether the server announced them, time
+# and rate, and what the program would do with it: run it, refuse it, or be
+# "unable to download" it, and why. Nothing fetched is ever run, and nothing
+# is left behind.
+#
+#   check-site.sh dist/KB835732Patcher-<version>.zip [--packages DIR] [OPTION...]
+#   check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
+#                 (--packages DIR | --unpinned) [OPTION...]
+# options:
+#   --ca FILE          trust this CA certificate (PEM or DER), as the users'
+#                      PCs do through their own store; may be repeated
+#   --proxy HOST:PORT  go through this proxy, as the users' PCs do (without
+#                      it the check goes direct, whatever http_proxy says)
+#   --only PACKAGE     check only this package; may be repeated
+#
+# With a release ZIP the settings and pins are its own (ADMINISTRATORS.txt,
+# PACKAGES.sha256, and the program must hold the same); a package folder
+# given beside it must hold the pinned files. With release.sh's flags a
+# release is made first, in a scratch folder, and that is checked.
+#
+# Exit code: 0 when every package checked would run, 1 when one would not,
+# 2 when nothing was checked (bad input, a failed build, no Wine, a patch
+# server that does not answer). Builds under build/check-site, with a Wine
+# prefix of its own there; PATCHER_CHECK_STATE and PATCHER_WINE_STATE name
+# other folders.
+set -euo pipefail
+export LC_ALL=C
+here=$PWD
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+fail() {
+  echo "check-site: $*" >&2
+  echo "check-site: nothing was checked." >&2
+  exit 2
+}
+absolute() { case "$1" in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
+
+zip= packages= cas=() proxy= only=() release_flags=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --unpinned) release_flags+=("$1"); shift; continue ;;
+    --server|--signin|--phone|--help-url|--packages|--ca|--proxy|--only)
+      [ $# -ge 2 ] || fail "$1 needs a value" ;;
+    -*) fail "unknown option '$1' (see the top of scripts/check-site.sh)" ;;
+    *)
+      [ -z "$zip" ] || fail "give one release ZIP, not '$zip' and '$1'"
+      zip=$(absolute "$1"); shift; continue ;;
+  esac
+  case "$1" in
+    --server|--signin|--phone|--help-url) release_flags+=("$1" "$2") ;;
+    --packages) packages=$(absolute "$2") ;;
+    --ca) cas+=("$(absolute "$2")") ;;
+    --proxy) proxy=$2 ;;
+    --only) only+=("$2") ;;
+  esac
+  shift 2
+done
+if [ -n "$zip" ] && [ ${#release_flags[@]} -gt 0 ]; then
+  fail "give a release ZIP or release.sh's settings, not both"
+fi
+if [ -z "$zip" ] && [ ${#release_flags[@]} -eq 0 ]; then
+  fail "give the release to check: check-site.sh dist/KB835732Patcher-<version>.zip"
+fi
+if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
+  fail "--proxy '$proxy' is not HOST:PORT"
+fi
+
+scratch=$(mktemp -d)
+own_wine=
+cleanup() {
+  rm -rf "$scratch"
+  # A prefix of the check's own: its Wine and X server end with the check.
+  [ -z "$own_wine" ] || scripts/wine-run.sh --stop >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+# Each CA as DER, which the prefix's store takes; none is added unless all are certificates.
+ders=()
+for i in "${!cas[@]}"; do
+  ca=${cas[i]} der=$scratch/ca-$i.der
+  [ -f "$ca" ] && [ -r "$ca" ] || fail "cannot read the CA certificate $ca"
+  openssl x509 -in "$ca" -outform DER -out "$der" 2>/dev/null ||
+    openssl x509 -inform DER -in "$ca" -outform DER -out "$der" 2>/dev/null ||
+    fail "$ca is not a certificate (PEM or DER)"
+  ders+=("$der")
+done
+
+# release.sh's settings: a release made here, checked like any other.
+if [ -z "$zip" ]; then
+  [ -z "$packages" ] || release_flags+=(--packages "$packages")
+  echo "check-site: making the release to check" >&2
+  zip=$(scripts/release.sh "${release_flags[@]}" --out "$scratch/dist" 2>"$scratch/release.log") || {
+    sed 's/^release: nothing was released\.$//' "$scratch/release.log" | grep -v '^$' >&2
+    fail "no release could be made from these settings (above)"
+  }
+  packages=
+fi
+
+# A release is what release.sh packs: its files, as its SHA256SUMS lists them.
+unpacked=$scratch/release
+mkdir "$unpacked"
+[ -f "$zip" ] || fail "$zip does not exist"
+unzip -q "$zip" -d "$unpacked" 2>/dev/null || fail "$zip is not a release (not a ZIP file)"
+for file in KB835732Patcher.exe ADMINISTRATORS.txt SHA256SUMS; do
+  [ -f "$unpacked/$file" ] || fail "$zip is not a release (no $file in it)"
+done
+(cd "$unpacked" && sha256sum -c --quiet --strict SHA256SUMS >/dev/null 2>&1) ||
+  fail "$zip is not a release as made: its files do not match its SHA256SUMS"
+notes=$unpacked/ADMINISTRATORS.txt
+setting() { sed -n "s/^  $1 *//p" "$notes" | head -1; }
+server=$(setting "patch server") signin=$(setting "sign-in service") helpdesk=$(setting "help desk")
+[ -n "$server" ] && [ -n "$signin" ] && [ -n "$helpdesk" ] ||
+  fail "$zip is not a release: its ADMINISTRATORS.txt does not list the site's settings"
+host='^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?(:[0-9]{1,5})?$'
+[[ $server =~ $host ]] && [[ $signin =~ $host ]] ||
+  fail "$zip is not a release: the hosts its ADMINISTRATORS.txt lists are not host names"
+pins=() pinned_names=()
+case "$(head -1 "$notes")" in
+  "Pinned build"*)
+    [ -f "$unpacked/PACKAGES.sha256" ] || fail "$zip is pinned but holds no PACKAGES.sha256"
+    while read -r digest name; do
+      [[ $digest =~ ^[0-9a-f]{64}$ ]] && [ -n "$name" ] ||
+        fail "$zip is not a release: a line of its PACKAGES.sha256 is not 'DIGEST  NAME'"
+      pins+=("$name=$digest") pinned_names+=("$name")
+    done < "$unpacked/PACKAGES.sha256"
+    [ ${#pins[@]} -gt 0 ] || fail "$zip is pinned but its PACKAGES.sha256 is empty" ;;
+  "UNPINNED BUILD"*) ;;
+  *) fail "$zip is not a release: its ADMINISTRATORS.txt does not say whether it is pinned" ;;
+esac
+pinlist=$(IFS=';'; echo "${pins[*]}")
+
+# The notes must describe the program: its settings are string literals in
+# it. The help desk line is "PHONE, URL" where either may hold ", ".
+program=$unpacked/KB835732Patcher.exe
+holds() { grep -qaF -- "$1" "$program"; }
+phone= helpurl= before= rest=$helpdesk
+while [[ $rest == *", "* ]]; do
+  before+=${rest%%, *} rest=${rest#*, }
+  if holds "For assistance please call $before or go to $rest"; then
+    phone=$before helpurl=$rest
+    break
+  fi
+  before+=", "
+done
+if [ -z "$phone" ] || ! holds "http://$server/patches/KB835732/" ||
+   ! holds "https://$signin/login/?RT=" || { [ -n "$pinlist" ] && ! holds "$pinlist"; }; then
+  fail "$zip is not a release as made: its program was not built with the settings and pins its ADMINISTRATORS.txt lists"
+fi
+
+# A package folder beside the ZIP: the files the release pins, byte for byte.
+if [ -n "$packages" ]; then
+  [ -d "$packages" ] || fail "the package folder $packages does not exist"
+  [ ${#pins[@]} -gt 0 ] || fail "$zip is unpinned: it lists no packages to compare $packages with"
+  for pin in "${pins[@]}"; do
+    name=${pin%%=*} file=$packages/${pin%%=*}
+    [ -f "$file" ] || fail "the package folder does not match the release: it has no $name (names are exact, case included)"
+    [ "$(sha256sum < "$file" | cut -c1-64)" = "${pin#*=}" ] ||
+      fail "the package folder does not match the release: its $name is not the file the release pins"
+  done
+fi
+if [ ${#pins[@]} -gt 0 ]; then
+  for name in "${only[@]}"; do
+    [[ " ${pinned_names[*]} " == *" $name "* ]] ||
+      fail "--only $name is not a package this release pins (${pinned_names[*]})"
+  done
+fi
+
+# Everything given is sound: from here on the build folder and the prefix change.
+state=${PATCHER_CHECK_STATE:-$repo/build/check-site}
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+exec 8>"$state/lock"
+flock 8
+if [ -z "${PATCHER_WINE_STATE:-}" ]; then
+  export PATCHER_WINE_STATE=$state/wine
+  own_wine=1
+fi
+export PATCHER_WINE_EMULATED=${PATCHER_WINE_EMULATED:-1}
+reason=$(scripts/wine-run.sh --probe) || fail "cannot run the check here: $reason"
+
+# One build folder, reconfigured per release: only what the settings reach
+# is built again.
+echo "check-site: building the check for $server" >&2
+if ! { cmake --preset release -S "$repo" -B "$state/build" -DPATCHER_SERVER_HOST="$server" \
+         -DPATCHER_SIGNIN_HOST="$signin" -DPATCHER_HELPDESK_PHONE="$phone" \
+         -DPATCHER_HELPDESK_URL="$helpurl" -DPATCHER_PACKAGE_SHA256="$pinlist" &&
+       cmake --build "$state/build" -j "$(nproc)" --target KB835732SiteCheck add_root_ca; } \
+     >"$state/build.log" 2>&1; then
+  tail -30 "$state/build.log" >&2
+  fail "the build failed (above)"
+fi
+
+winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd | tr / '\\')\\$(basename "$1")"; }
+for i in "${!ders[@]}"; do
+  code=0
+  scripts/wine-run.sh "$state/build/add_root_ca.exe" "$(winpath "${ders[i]}")" \
+    >"$scratch/ca.log" 2>&1 || code=$?
+  if [ "$code" != 0 ]; then
+    cat "$scratch/ca.log" >&2
+    fail "the Wine prefix would not take ${cas[i]} as a trusted root (exit code $code)"
+  fi
+done
+
+# The check runs from a folder of its own, which it leaves as it found it.
+run=$state/run
+rm -rf "$run"
+mkdir "$run"
+cp "$state/build/KB835732SiteCheck.exe" "$run/"
+unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
+if [ -n "$proxy" ]; then
+  export http_proxy=http://$proxy
+  echo "check-site: through the proxy $proxy"
+fi
+code=0
+scripts/wine-run.sh "$run/KB835732SiteCheck.exe" "${only[@]}" >"$scratch/table" 2>&1 || code=$?
+# Under qemu-i386, Wine's own background processes now and then die with a
+# word on the way out; that is no part of the table.
+tr -d '\r' < "$scratch/table" | grep -v -e '^qemu: uncaught target signal' -e '^wine client error' || true
+left=$(ls -A "$run" | grep -vx KB835732SiteCheck.exe || true)
+[ -z "$left" ] || { echo "check-site: the check left files behind in $run: $left" >&2; exit 2; }
+case "$code" in
+  0|1|2) exit "$code" ;;
+  *) echo "check-site: the check did not finish (exit code $code)" >&2; exit 2 ;;
+esac

@@ -1,0 +1,211 @@
+// The administrator's check of the live site, built with the release's
+// site settings: each package the release pins (each of the eight when it
+// pins none) is fetched from the patch server exactly as the program would
+// fetch it, judged as the program would judge it, and deleted unrun. One
+// line per package, then a summary.
+//
+//   KB835732SiteCheck.exe [PACKAGE...]     only the named packages
+//
+// Exit code: 0 when every package checked would run; 1 when one would not;
+// 2 when nothing could be checked (a name the release does not check, no
+// scratch folder, a patch server that does not answer) or the scratch
+// folder could not be cleared.
+#include <cstdio>
+#include <cstring>
+
+#include "../common/fixed_text.h"
+#include "../common/platform.h"
+#include "../inspect/package_plan.h"
+#include "../install/package_digest.h"
+#include "../install/paths.h"
+#include "check_report.h"
+#include "package_check.h"
+#include "site_settings.h"
+
+namespace {
+
+// Version codes and NT flavours reach every package the program can choose.
+constexpr int kHighestVersionCode = 15;
+constexpr int kMostPackages = (kHighestVersionCode + 1) * 3;
+constexpr size_t kListArea = 1024;
+
+struct Candidate {
+    const char* windows;
+    const char* package;
+};
+
+const char* NameWindows(int code, bool server, bool terminal)
+{
+    switch (code) {
+    case 3: return "Windows 98";
+    case 5:
+        if (!server)
+            return "Windows NT 4.0 Workstation";
+        return terminal ? "Windows NT 4.0 Terminal Server" : "Windows NT 4.0 Server";
+    case 6: return "Windows Me";
+    case 7: return "Windows 2000";
+    case 8: return "Windows XP";
+    case 9: return "Windows Server 2003";
+    default: return "another Windows";
+    }
+}
+
+// Each package the program can ask for, once, with the Windows that gets
+// it, in the program's own choice (SelectPatchPackage).
+int ListPackages(Candidate (&list)[kMostPackages])
+{
+    const bool flavours[3][2] = {{false, false}, {true, false}, {true, true}};
+    int count = 0;
+    for (int code = 0; code <= kHighestVersionCode; ++code) {
+        for (const auto& flavour : flavours) {
+            const char* package = SelectPatchPackage(code, flavour[0], flavour[1]);
+            bool seen = !package;
+            for (int i = 0; i < count && !seen; ++i)
+                seen = std::strcmp(list[i].package, package) == 0;
+            if (!seen)
+                list[count++] = {NameWindows(code, flavour[0], flavour[1]), package};
+        }
+    }
+    return count;
+}
+
+// False when the line could not be written: a table nobody sees must not
+// pass for a clean check.
+bool Print(const char* text)
+{
+    return std::fputs(text, stdout) >= 0 && std::fputs("\n", stdout) >= 0 &&
+           std::fflush(stdout) == 0;
+}
+
+void Complain(const char* what, const char* name, const char* why)
+{
+    // A name too long for the line is cut, not dropped with the message.
+    char text[kCheckLineArea] = "check: ";
+    for (const char* part : {what, name, why})
+        AppendTextCut(text, part);
+    std::fputs(text, stderr); // NOLINT(cert-err33-c): nowhere else to say it
+    std::fputs("\n", stderr); // NOLINT(cert-err33-c): as above
+}
+
+template <size_t N>
+void AddToList(char (&list)[N], const char* item)
+{
+    if (list[0] != '\0')
+        AppendTextCut(list, ", ");
+    AppendTextCut(list, item);
+}
+
+// The packages this run checks: those named on the command line, or all
+// the release checks. False, with a message, for a name it does not check.
+bool ChooseChecked(int argc, char** argv, const Candidate* all, int count, const char* pins,
+                   bool (&checked)[kMostPackages])
+{
+    char hex[kDigestTextArea];
+    for (int i = 0; i < count; ++i)
+        checked[i] = argc <= 1 && (pins[0] == '\0' || FindPinnedDigest(pins, all[i].package, hex));
+    for (int a = 1; a < argc; ++a) {
+        bool known = false;
+        for (int i = 0; i < count; ++i) {
+            if (std::strcmp(argv[a], all[i].package) == 0 &&
+                (pins[0] == '\0' || FindPinnedDigest(pins, all[i].package, hex))) {
+                checked[i] = known = true;
+            }
+        }
+        if (!known) {
+            Complain("", argv[a],
+                     " is not a package this release checks (the names are exact, case "
+                     "included).");
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* pins = PATCHER_PACKAGE_SHA256;
+    Candidate all[kMostPackages];
+    int count = ListPackages(all);
+    bool checked[kMostPackages];
+    if (!ChooseChecked(argc, argv, all, count, pins, checked))
+        return 2;
+
+    // The scratch folder lies beside the check, as the program's package
+    // lies beside the program, and must hold every package's path.
+    char programPath[kMaxPathArea];
+    char scratch[kMaxPathArea];
+    bool fits = GetProgramPath(programPath);
+    GetProgramDirectory(programPath, scratch);
+    fits = fits && EnsureTrailingBackslash(scratch) && AppendText(scratch, "check-scratch\\");
+    for (int i = 0; i < count && fits; ++i) {
+        char target[kPathArea];
+        char url[kUrlArea];
+        fits = !checked[i] || FormPatchPlan(scratch, all[i].package, target, url);
+    }
+    if (!fits) {
+        Complain("the check's folder is too deep for the packages' paths: ", programPath, "");
+        return 2;
+    }
+    if (!CreateDirectoryA(scratch, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        Complain("cannot make the scratch folder ", scratch, "");
+        return 2;
+    }
+
+    char line[kCheckLineArea];
+    JoinText(line, {"checking ", PatchServerBaseUrl(), " (sign-in service ", PATCHER_SIGNIN_HOST,
+                    pins[0] ? "), pinned release" : "), UNPINNED release"});
+    bool shown = Print(line);
+    int total = 0;
+    int running = 0;
+    int unsized = 0;
+    bool removed = true;
+    bool unanswered = false;
+    char failing[kListArea] = "";
+    for (int i = 0; i < count && !unanswered; ++i) {
+        if (!checked[i])
+            continue;
+        PackageFacts facts;
+        removed = CheckPackage(scratch, all[i].windows, all[i].package, pins, facts) && removed;
+        FormatCheckLine(facts, line);
+        shown = Print(line) && shown;
+        ++total;
+        unsized += IsUnsized(facts) ? 1 : 0;
+        if (JudgePackage(facts) == kVerdictRuns)
+            ++running;
+        else
+            AddToList(failing, all[i].windows);
+        unanswered = total == 1 && IsUnanswered(facts);
+    }
+    removed = RemoveDirectoryA(scratch) != FALSE && removed;
+
+    int code = running == total ? 0 : 1;
+    if (total == 0) {
+        shown = Print("check: this release names no package to check.") && shown;
+        code = 2;
+    } else if (unanswered) {
+        shown = Print("check: the patch server does not answer (above), so nothing more was "
+                      "checked. Run the check from a machine that reaches the site as the users' "
+                      "PCs do, through their proxy if they use one (--proxy).") &&
+                shown;
+        code = 2;
+    } else {
+        FormatSummary(running, total, unsized, pins[0] != '\0', failing, line);
+        shown = Print(line) && shown;
+        char left[kListArea] = "";
+        for (int i = 0; i < count && pins[0] && argc <= 1; ++i)
+            if (!checked[i])
+                AddToList(left, all[i].windows);
+        if (left[0]) {
+            JoinText(line,
+                     {"not in this release (the program refuses any download there): ", left});
+            shown = Print(line) && shown;
+        }
+    }
+    if (!removed) {
+        Complain("could not clear the scratch folder ", scratch, "");
+        code = 2;
+    }
+    return shown ? code : 2;
+}
