@@ -26,8 +26,13 @@ if(PATCHER_COVERAGE)
 endif()
 
 if(PATCHER_FUZZ)
-  # Coverage for the fuzzers' guidance; harmless for the unit tests.
-  target_compile_options(patcher_portable PRIVATE -fsanitize=fuzzer-no-link)
+  # Coverage for the fuzzers' guidance, and optimised as fuzzing wants it
+  # (the sanitizers keep every check); harmless for the unit tests.
+  target_compile_options(patcher_portable PRIVATE -fsanitize=fuzzer-no-link -O1)
+  # The build machine's stand-ins for Windows are not the program's code: no
+  # guidance from them, and no cost per byte upper-cased.
+  set_source_files_properties(tests/host/host_standin.cpp PROPERTIES
+    COMPILE_OPTIONS -fno-sanitize=fuzzer-no-link)
 endif()
 
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

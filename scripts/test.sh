@@ -14,14 +14,7 @@ cmake --build --preset host-check -j "$(nproc)"
 ctest --preset host-check --no-tests=error
 
 echo "== fuzzing the page readers and the text routines (${PATCHER_FUZZ_SECONDS:=30} s each)"
-for target in fuzz_page_readers fuzz_text_search; do
-  corpus=build/host-check/corpus/$target
-  mkdir -p "$corpus"
-  build/host-check/tests/fuzz/$target -max_total_time="$PATCHER_FUZZ_SECONDS" -max_len=9000 \
-    -print_final_stats=1 "$corpus" tests/fuzz/seeds 2>"build/host-check/$target.log" \
-    || { tail -40 "build/host-check/$target.log"; echo "$target found a fault"; exit 1; }
-  grep -E '^(Done|stat::number_of_executed_units|cov:)' "build/host-check/$target.log" | tail -2 || true
-done
+scripts/fuzz.sh "$PATCHER_FUZZ_SECONDS"
 
 echo "== Win32 program, cross-built"
 cmake --preset test >/dev/null

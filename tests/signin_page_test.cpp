@@ -145,6 +145,116 @@ TEST(SignInPage, OnlyTheFirst8190BytesAreRead)
     EXPECT_EQ(Login("a", "b"), Redirect(near + page).url);
 }
 
+// The read keeps bytes 1 to 8190 of the file, however long it is: a marker
+// that ends on byte 8190 is seen, one that ends on byte 8191 is not.
+TEST(SignInPage, ReadKeepsByte8190AndNotByte8191)
+{
+    const std::string banner = "Tarrowin Keyloom";
+    const struct {
+        size_t bannerEnds; // 1-based position of the banner's last byte
+        size_t fileSize;
+        bool seen;
+    } cases[] = {
+        {8190, 8190, true},  {8190, 8191, true},  {8190, 9000, true},
+        {8191, 8191, false}, {8191, 9000, false}, {8189, 8189, true},
+    };
+    for (const auto& c : cases) {
+        std::string page(c.bannerEnds - banner.size(), 'x');
+        page += banner;
+        page.resize(c.fileSize, 'x');
+        for (Answer a : {Redirect(page), Return(page)}) {
+            EXPECT_EQ(c.seen, a.found) << c.bannerEnds << " of " << c.fileSize;
+            EXPECT_EQ(c.seen ? "" : kUntouched, a.url) << c.bannerEnds << " of " << c.fileSize;
+        }
+    }
+}
+
+// The cuts never see the last byte the read asked for: it is zeroed first,
+// whether the file ends there or goes on past the cap. So a page whose last
+// byte closes the last tag a reader needs leads nowhere, and the same page
+// one byte longer is followed.
+TEST(SignInPage, LastByteAskedForTakesNoPartInTheCuts)
+{
+    const std::string redirectHead = "Tarrowin Keyloom\n" + Field("RT", "\"a\"");
+    const std::string stTag = "<INPUT type=\"hidden\" name=\"ST\" value=\"b\">";
+    const std::string returnHead = "<!-- The return_url -->\n<P><A HREF=\"go;\">Continue</A>\n";
+    const std::string returnEnd = "<!-- END return_url -->";
+    const struct {
+        size_t lastTagEnds; // 1-based position of the '>' that closes it
+        size_t fileSize;
+        bool followed;
+    } cases[] = {
+        {500, 500, false},   {500, 501, true},   // a short page
+        {8190, 8190, false}, {8189, 8190, true}, // as long as the cap
+        {8190, 9000, false}, {8189, 9000, true}, // longer than the cap
+    };
+    for (const auto& c : cases) {
+        std::string redirect = redirectHead;
+        redirect.append(c.lastTagEnds - redirect.size() - stTag.size(), ' ');
+        redirect += stTag;
+        redirect.resize(c.fileSize, '\n');
+        Answer a = Redirect(redirect);
+        EXPECT_EQ(c.followed, a.found) << c.lastTagEnds << " of " << c.fileSize;
+        EXPECT_EQ(c.followed ? Login("a", "b") : kUntouched, a.url) << c.lastTagEnds;
+
+        std::string page = returnHead;
+        page.append(c.lastTagEnds - page.size() - returnEnd.size(), ' ');
+        page += returnEnd;
+        page.resize(c.fileSize, '\n');
+        Answer r = Return(page);
+        EXPECT_EQ(c.followed, r.found) << c.lastTagEnds << " of " << c.fileSize;
+        EXPECT_EQ(c.followed ? "go" : "", r.url) << c.lastTagEnds << " of " << c.fileSize;
+    }
+}
+
+// Behind the bytes that arrived the page is empty, whatever an earlier,
+// longer page left in the same place.
+TEST(SignInPage, NothingBehindTheBytesReadIsPageText)
+{
+    const std::string longer = std::string(100, 'x') + "Tarrowin Keyloom" + std::string(300, 'x');
+    const std::string shorter = std::string(100, 'x') + "Tarrowin";
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(Redirect(longer).found);
+        EXPECT_FALSE(Redirect(shorter).found);
+        EXPECT_TRUE(Return(longer).found);
+        EXPECT_FALSE(Return(shorter).found);
+    }
+}
+
+// A field's value lies between the first two double quotes after its
+// marker, wherever the first one stands; a link loses a double quote only
+// where it leads, and only one.
+TEST(SignInPage, DoubleQuotesAwayFromTheStart)
+{
+    const struct {
+        const char* value;
+        const char* cut;
+    } fields[] = {
+        {"x\"abc\"", "abc"},
+        {" \"abc\"", "abc"},
+        {"\"a\"b\"", "a"},
+        {"ab\"\"", ""},
+    };
+    for (const auto& f : fields) {
+        std::string page = "Tarrowin Keyloom\n" + Field("RT", f.value) + Field("ST", "\"s\"");
+        EXPECT_EQ(Login(f.cut, "s"), Redirect(page).url) << f.value;
+    }
+    const struct {
+        const char* link;
+        const char* url;
+    } links[] = {
+        {"go\"to", "go\"to"},
+        {"\"go\"to", "go\"to"},
+        {"g\"", "g\""},
+        {"\"\"q", "\"q"},
+    };
+    for (const auto& l : links) {
+        Answer a = Return(ReturnPage(l.link));
+        EXPECT_TRUE(a.found) << l.link;
+        EXPECT_EQ(l.url, a.url) << l.link;
+    }
+}
+
 TEST(SignInPage, ReturnUrlPage)
 {
     Answer a = Return(ReturnPage("\"go?id=7"));

@@ -34,7 +34,7 @@ constexpr int kMostRedirects = 20;
 // 28.8k modem brings some 180 KB, while a server that dribbles a byte every
 // few seconds never falls silent long enough for the silence limit.
 constexpr unsigned kLeastProgressBytes = 1024;
-constexpr DWORD kProgressWindowMs = 60000;
+constexpr DWORD kProgressWindowMs = PATCHER_PROGRESS_WINDOW_MS; // a minute, unless set
 
 enum FetchOutcome {
     kNoFile,    // the target file could not be opened

@@ -37,6 +37,15 @@ bool ReadSavedPage(const char* path, char (&area)[kPageArea], long& asked)
     return got > 0;
 }
 
+// The one byte the readers write into the page: only within the read.
+bool CutOffLastByteAsked(char (&page)[kPageArea], long asked)
+{
+    if (asked < 1 || asked > kPageReadCap)
+        return false;
+    page[asked - 1] = '\0';
+    return true;
+}
+
 } // namespace
 
 const char* SignInLoginUrlPrefix()
@@ -79,19 +88,16 @@ bool ExtractBetweenMarkersBounded(const char* pageText, char* value, size_t capa
     return CopyTextBounded(value, capacity, work);
 }
 
-bool FindSignInRedirect(const char* path, char (&url)[kFollowUrlArea])
+bool FindSignInRedirectInPage(char (&page)[kPageArea], long asked, char (&url)[kFollowUrlArea])
 {
-    char page[kPageArea];
-    long asked = 0;
-    if (!ReadSavedPage(path, page, asked))
-        return false;
     if (!std::strstr(page, kRtField)) {
         if (!std::strstr(page, kBanner))
             return false;
         url[0] = '\0';
         return true;
     }
-    page[asked - 1] = '\0';
+    if (!CutOffLastByteAsked(page, asked))
+        return false;
 
     char rt[kFieldArea];
     char st[kFieldArea];
@@ -105,14 +111,11 @@ bool FindSignInRedirect(const char* path, char (&url)[kFollowUrlArea])
     return CopyText(url, login);
 }
 
-bool FindReturnUrl(const char* path, char (&url)[kFollowUrlArea])
+bool FindReturnUrlInPage(char (&page)[kPageArea], long asked, char (&url)[kFollowUrlArea])
 {
-    char page[kPageArea];
-    long asked = 0;
-    if (!ReadSavedPage(path, page, asked))
-        return false;
     if (std::strstr(page, kReturnUrlOpen)) {
-        page[asked - 1] = '\0';
+        if (!CutOffLastByteAsked(page, asked))
+            return false;
         return ExtractBetweenMarkers(page, url, kReturnUrlOpen, kReturnUrlClose, kLinkOpen,
                                      kLinkClose);
     }
@@ -120,4 +123,18 @@ bool FindReturnUrl(const char* path, char (&url)[kFollowUrlArea])
         return false;
     url[0] = '\0';
     return true;
+}
+
+bool FindSignInRedirect(const char* path, char (&url)[kFollowUrlArea])
+{
+    char page[kPageArea];
+    long asked = 0;
+    return ReadSavedPage(path, page, asked) && FindSignInRedirectInPage(page, asked, url);
+}
+
+bool FindReturnUrl(const char* path, char (&url)[kFollowUrlArea])
+{
+    char page[kPageArea];
+    long asked = 0;
+    return ReadSavedPage(path, page, asked) && FindReturnUrlInPage(page, asked, url);
 }

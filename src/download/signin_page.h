@@ -30,5 +30,12 @@ inline bool ExtractBetweenMarkers(const char* pageText, char (&value)[N], const 
 bool FindSignInRedirect(const char* path, char (&url)[kFollowUrlArea]);
 bool FindReturnUrl(const char* path, char (&url)[kFollowUrlArea]);
 
+// The same readers on a page already read: `page` as the one read of the
+// file left it (zero behind the bytes that arrived), `asked` the count that
+// read asked for, from 1 to kPageReadCap. The byte at asked - 1 is cut off
+// before the cuts. The fuzzer reaches the readers this way, without a file.
+bool FindSignInRedirectInPage(char (&page)[kPageArea], long asked, char (&url)[kFollowUrlArea]);
+bool FindReturnUrlInPage(char (&page)[kPageArea], long asked, char (&url)[kFollowUrlArea]);
+
 // The login URL's fixed start, from the site settings.
 const char* SignInLoginUrlPrefix();

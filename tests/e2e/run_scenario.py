@@ -89,6 +89,11 @@ def padded_standin(config, folder, size, changed=False):
     return path
 
 
+# A stand-in put in the package's place: long enough to pass the size
+# check, and it records any run of it.
+IN_PLACE_SIZE = 150000
+
+
 def junk_file(folder, size):
     path = os.path.join(folder, "served", "junk.bin")
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -128,10 +133,27 @@ def run(config, name):
     s = SCENARIOS.get(name) or PINNED_SCENARIOS[name]
     root = os.path.join(config["work"], name)
     folder = program_folder(config, name, s.get("deep", False), s.get("folder"))
-    subprocess.run(["umount", folder], capture_output=True)  # left by a run that was killed
+    in_place = os.path.join(folder, s["package"]) if s.get("in_place") else None
+    for mount in (in_place, folder):  # left by a run that was killed
+        if mount:
+            subprocess.run(["umount", mount], capture_output=True)
     shutil.rmtree(root, ignore_errors=True)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder, exist_ok=True)
+    if in_place:
+        with open(in_place, "wb") as f:
+            f.write(padded_bytes(config["standin"], IN_PLACE_SIZE))
+    if s.get("in_place") == "read-only":
+        # Root writes through a file's modes; not through a read-only mount.
+        if os.geteuid() != 0:
+            print("a read-only mount over the package's place needs root: not run")
+            return 125
+        subprocess.run(["mount", "--bind", in_place, in_place], check=True)
+        try:
+            subprocess.run(["mount", "-o", "remount,bind,ro", in_place], check=True)
+            return run_in(config, name, s, root, folder)
+        finally:
+            subprocess.run(["umount", in_place], check=True)
     if s.get("system_wininet"):
         return with_system_wininet(config, s, lambda: run_in(config, name, s, root, folder))
     if s.get("folder"):
@@ -313,6 +335,8 @@ def probe_command(config, s, probe_log, program):
         args += ["--second-after", str(s["second_after_ms"])]
     if s.get("proxy"):
         args += ["--proxy", f"127.0.0.1:{SQUID_PORT}"]
+    if s.get("in_place") == "held":
+        args += ["--hold", wine_path(os.path.join(os.path.dirname(program), s["package"]))]
     return args + ["--", wine_path(program)]
 
 
@@ -382,6 +406,10 @@ def run_program(config, name, s, root, folder, program, planted):
     if window_expected(s) is True:
         # The site holds its first answer until the probe has seen the window.
         site["gate"] = probe_log
+        if "second_after_ms" in s:
+            # And until one copy has ended: the first, or, where the second
+            # took the lock first, that one.
+            site["gate_events"] = "window,exit|second-exit"
 
     # Real servers take the simulated site's ports for the run.
     real = RealServers(config, root, s) if s.get("server") else None
@@ -522,7 +550,18 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
     deferred = s.get("deferred")
     pending = [e for e in events if e["event"] == "pending"]
     wininit = [e for e in events if e["event"] == "wininit"]
-    if deferred:
+    if s.get("in_place"):
+        in_place = os.path.join(folder, package)
+        if os.path.exists(in_place):
+            f.check(open(in_place, "rb").read() == padded_bytes(config["standin"], IN_PLACE_SIZE),
+                    "the stand-in in the package's place was changed")
+    if s.get("in_place") == "held":
+        f.check([e["ok"] for e in events if e["event"] == "hold"] == [True],
+                "the probe did not hold the stand-in in the package's place")
+    if s.get("kept"):
+        f.check(left == [package], f"the package's place should be left as it was: {left}")
+        f.check(not pending and not wininit, f"unexpected restart deletions: {pending} {wininit}")
+    elif deferred:
         f.check(left == [package], f"the held package should still be there: {left}")
         target = wine_path(os.path.join(folder, package))
         if deferred == "nt":

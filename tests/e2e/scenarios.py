@@ -202,9 +202,10 @@ for site_name in ("redirect-self", "redirect-chain"):
 # written is not a package, and a cut stand-in would run.
 SCENARIOS["disk_full"] = {"package": XP, "serve": ("standin", 300000), "tmpfs_kb": 192,
                           "boxes": [CONFIRM, TOO_SMALL]}
-# A byte every 5 s never lets the 30 s silence limit fire; less than 1024
-# bytes in a minute ends the fetch all the same.
-SCENARIOS["hostile_dribble"] = {"package": XP, "site": {"name": "dribble", "interval": "5"},
+# A byte every half second never lets the 30 s silence limit fire; less
+# than 1024 bytes in a progress window (a minute; 3 s in the test build)
+# ends the fetch all the same.
+SCENARIOS["hostile_dribble"] = {"package": XP, "site": {"name": "dribble", "interval": "0.5"},
                                 "serve": ("standin", 300000), "max_ms": 120000,
                                 "boxes": [CONFIRM, TOO_SMALL], "timeout": 400}
 # Bodies of no announced length that arrive whole are run.
@@ -212,8 +213,24 @@ for site_name in ("chunked", "http10"):
     SCENARIOS["unsized_" + site_name] = {"package": XP, "site": {"name": site_name},
                                          "boxes": [CONFIRM], "ran": 1}
 # A double click too many: the second copy ends at once, and the first
-# downloads, runs and removes the package alone.
+# downloads, runs and removes the package alone. The site holds its answer
+# until one copy has ended, so the other cannot finish before it starts.
 SCENARIOS["two_copies"] = {"package": XP, "second_after_ms": 300, "boxes": [CONFIRM], "ran": 1}
+
+# A stand-in package already lies in the package's place, and the program
+# cannot replace it: nothing is fetched (the file cannot be opened for
+# writing), and the check before the launch refuses it, so it is never run.
+# Wine run as root writes through the read-only attribute, so "read-only" is
+# a read-only bind mount over the file: Wine's DeleteFile then answers yes
+# but cannot unlink it, and the file is kept, unchanged. Held open by another
+# process that shares reading only, it cannot be deleted either, and its
+# removal waits for a restart.
+SCENARIOS["standin_in_place_read_only"] = {
+    "package": XP, "in_place": "read-only", "requests": [], "window": "brief",
+    "boxes": [CONFIRM, TOO_SMALL], "kept": True}
+SCENARIOS["standin_in_place_held"] = {"package": XP, "in_place": "held", "requests": [],
+                                      "window": "brief", "boxes": [CONFIRM, TOO_SMALL],
+                                      "deferred": "nt"}
 
 # Run from a folder whose name has a space, with a program planted at the
 # drive's root under the name's first word, as an unquoted path would be

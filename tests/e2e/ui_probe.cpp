@@ -7,13 +7,15 @@
 //            [--create-key KEY] [--delete-key KEY] [--set-sz KEY NAME VALUE]
 //            [--set-multi-sz KEY NAME A|B] [--delete-value KEY NAME]
 //            [--screenshots DIR] [--clear-deferred] [--second-after MS]
-//            [--proxy HOST:PORT] -- PROGRAM
+//            [--proxy HOST:PORT] [--hold FILE] -- PROGRAM
 //
 // With --second-after, a second copy of the program is started that many
 // milliseconds after the first, as by a double click too many; its boxes
 // are answered the same way and its exit code is logged as "second-exit".
 // The user's proxy (the Internet Settings that WinINet's preconfigured
 // access reads) is set to --proxy, or turned off without it, for every run.
+// With --hold, FILE is held open for reading, shared for reading only, from
+// before the program starts until it has ended (logged as "hold").
 // Registry keys are under HKEY_LOCAL_MACHINE and are set before the program
 // starts (Windows reads the product type when a process starts). The log
 // holds one JSON object per line. Exit code: the program's, or 3 when it had
@@ -426,6 +428,7 @@ int main(int argc, char** argv)
     bool clearDeferred = false;
     long secondAfterMs = -1;
     std::string proxy;
+    const char* holdPath = nullptr;
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
@@ -445,6 +448,8 @@ int main(int argc, char** argv)
             secondAfterMs = std::strtol(argv[++i], nullptr, 10);
         } else if (a == "--proxy" && more(1)) {
             proxy = argv[++i];
+        } else if (a == "--hold" && more(1)) {
+            holdPath = argv[++i];
         } else if (a == "--clear-deferred") {
             clearDeferred = true;
         } else if (a == "--create-key" && more(1)) {
@@ -493,6 +498,14 @@ int main(int argc, char** argv)
     // the foreground window. Make the desktop before the program starts.
     GetDesktopWindow();
 
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (holdPath) {
+        held = CreateFileA(holdPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        Log(std::string("{\"event\": \"hold\", \"ok\": ") +
+            (held != INVALID_HANDLE_VALUE ? "true" : "false") + "}");
+    }
+
     // Started as from Explorer: its own folder as the working directory.
     std::string program = argv[i];
     std::string folder = program.substr(0, program.find_last_of('\\') + 1);
@@ -500,6 +513,8 @@ int main(int argc, char** argv)
     PROCESS_INFORMATION process;
     if (!StartProgram(command, folder, process)) {
         Log("{\"event\": \"not-started\", \"error\": " + std::to_string(GetLastError()) + "}");
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
         std::fclose(g_log);
         return 4;
     }
@@ -590,6 +605,8 @@ int main(int argc, char** argv)
     }
     CloseHandle(process.hProcess);
     SetUserProxy("");
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
     ReportDeferred(true, false);
     std::fclose(g_log);
     return result;

@@ -26,7 +26,8 @@ Scenarios (query `name`, with `size` and `package` where they apply):
   banner        a sign-in page with the banner only
   return-nolink the login URL answers a return-URL page without a usable link
   return-again  the return URL answers yet another return-URL page
-  slow          the package, 1024 bytes every `interval` seconds
+  slow          the package, `piece` bytes (1024) every `interval` seconds, on a
+                fixed schedule: a piece sent late is followed at once by those due
   cut           announces `size` bytes and closes after half of them
   hang          accepts and never answers
   stall         sends half the body, then nothing
@@ -42,7 +43,9 @@ Scenarios (query `name`, with `size` and `package` where they apply):
   dribble       announces the package, then sends one byte every `interval`
                 seconds
 With `gate` (a ui_probe log file) the scenario's first answer waits until
-that log holds a sample of the status window (at most GATE_SECONDS).
+that log holds a sample of the status window (at most GATE_SECONDS), or,
+with `gate_events`, until it holds each of those events: a comma-separated
+list whose items may name alternatives joined by "|" ("window,exit|second-exit").
 An extra listener on --ftp-port records any connection as server "ftp".
 The untrusted listener (--untrusted-port) is the sign-in service with a
 certificate from a second CA that no Wine prefix is told to trust.
@@ -104,12 +107,17 @@ class Site:
         """The program opens its status window before its first request and
         closes it after its last, so holding the first answer until the probe
         has logged the window makes sure it is seen, however short the
-        download. The log is being written: only whole lines count."""
+        download; holding it until a copy of the program has ended makes
+        sure that the one downloading outlives the other's start. The log is
+        being written: only whole lines count."""
         with self.lock:
             gate, path = self.gate_open, self.scenario.get("gate")
+            awaited = [set(item.split("|"))
+                       for item in self.scenario.get("gate_events", "window").split(",")]
         deadline = time.monotonic() + GATE_SECONDS
         while not gate.is_set() and time.monotonic() < deadline:
-            if any(event.get("event") == "window" for event in logged_events(path)):
+            logged = {event.get("event") for event in logged_events(path)}
+            if all(logged & item for item in awaited):
                 break
             time.sleep(0.02)
         gate.set()
@@ -336,15 +344,19 @@ def handler_for(site, server_name):
                 return None
             if name == "slow":
                 interval = float(s.get("interval", "0.05"))
+                piece = int(s.get("piece", "1024"))
                 self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
                 self.send_header("Content-Length", str(len(body)))
                 self.send_header("Connection", "close")
                 self.end_headers()
-                for i in range(0, len(body), 1024):
-                    self.wfile.write(body[i:i + 1024])
+                # The pace holds on a loaded machine: each piece is due at a
+                # fixed time from the first, however late the last one went.
+                start = time.monotonic()
+                for n, i in enumerate(range(0, len(body), piece)):
+                    time.sleep(max(0.0, start + n * interval - time.monotonic()))
+                    self.wfile.write(body[i:i + piece])
                     self.wfile.flush()
-                    time.sleep(interval)
                 return None
             return self.send_body(body, ctype="application/octet-stream")
 

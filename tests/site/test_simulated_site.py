@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 import urllib.error
 import urllib.request
@@ -206,6 +207,30 @@ class SimulatedSite(unittest.TestCase):
         self.assertEqual([200], [status for status, _ in answers])
         # Open from then on, for every request of the scenario.
         self.assertEqual(200, self.get(self.package_url())[0])
+
+    def test_gate_with_events_holds_until_each_is_logged(self):
+        probe_log = os.path.join(self.state, "probe-events.log")
+        with open(probe_log, "w", encoding="utf-8") as f:
+            f.write('{"event": "window"}\n')
+        self.control(name="package", size=100001, gate=probe_log,
+                     gate_events="window,exit|second-exit")
+        answers = []
+        fetch = threading.Thread(target=lambda: answers.append(self.get(self.package_url())))
+        fetch.start()
+        fetch.join(1.0)
+        self.assertEqual([], answers, "answered before either copy's exit was logged")
+        with open(probe_log, "a", encoding="utf-8") as f:
+            f.write('{"event": "second-exit", "code": 1}\n')
+        fetch.join(15)
+        self.assertEqual([200], [status for status, _ in answers])
+
+    def test_slow_sends_its_pieces_on_a_schedule(self):
+        self.control(name="slow", size=1024, piece=256, interval=0.2)
+        started = time.monotonic()
+        head, body = self.raw_package_answer()
+        self.assertGreaterEqual(time.monotonic() - started, 0.6)
+        self.assertIn(b"Content-Length: 1024", head)
+        self.assertEqual(1024, len(body))
 
 
 class TakenPort(unittest.TestCase):

@@ -5,11 +5,14 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "download/download_engine.h"
 #include "inspect/package_plan.h"
+#include "site_settings.h"
 #include "test_files.h"
 
 namespace {
@@ -282,4 +285,63 @@ TEST(Download, UnsizedBodiesArriveWhole)
         ASSERT_FALSE(progress.texts.empty());
         EXPECT_EQ(std::string("150000 Bytes read (") + kPackage + ")", progress.texts.back());
     }
+}
+
+// A fetch must bring 1024 bytes in each progress window, which starts again
+// with every 1024 bytes. The site sends 256 bytes at a time: a sixth of a
+// window apart, 1024 bytes take two thirds of one, and a body four windows
+// long arrives whole; 0.6 of a window apart, the first window brings 512
+// bytes and the fetch ends in the second, with the file emptied.
+TEST(Download, ProgressRuleEndsOnlyALinkBelowItsRate)
+{
+    const double window = PATCHER_PROGRESS_WINDOW_MS / 1000.0;
+    const size_t size = 24 * 256;
+    const struct {
+        double apart; // in windows
+        bool whole;
+    } cases[] = {{1.0 / 6, true}, {0.6, false}};
+    for (const auto& c : cases) {
+        Scenario("name=slow&piece=256&size=" + std::to_string(size) +
+                 "&interval=" + std::to_string(c.apart * window));
+        ScratchFile target(Target());
+        Progress progress;
+        DWORD started = GetTickCount();
+        EXPECT_EQ(1, DownloadPatch(Url().c_str(), target.path(), &progress, Record)) << c.apart;
+        DWORD took = GetTickCount() - started;
+        ASSERT_FALSE(progress.texts.empty()) << c.apart;
+        unsigned last = std::strtoul(progress.texts.back().c_str(), nullptr, 10);
+        if (c.whole) {
+            EXPECT_TRUE(target.Read() == PackageBytes(size)) << c.apart;
+            EXPECT_EQ(size, last);
+            // It did run through several windows.
+            EXPECT_GE(took, 3 * PATCHER_PROGRESS_WINDOW_MS) << c.apart;
+        } else {
+            EXPECT_EQ("", target.Read()) << c.apart;
+            EXPECT_LT(last, size) << c.apart;
+        }
+    }
+}
+
+// A chunk that cannot be written ends the fetch at once: nothing more is
+// read, and the file is emptied. disk_full.bin links to Linux's /dev/full
+// (made by the build): the runtime buffers writes to it, and its first flush
+// of a full buffer fails, so the chunk that overflows the buffer (4096
+// bytes) is the first that cannot be written.
+TEST(Download, FetchStopsAtTheFirstChunkNotWritten)
+{
+    const char kFull[] = "disk_full.bin";
+    FILE* full = std::fopen(kFull, "wb");
+    ASSERT_TRUE(full != nullptr);
+    std::string bytes(8192, 'x');
+    bool refused = std::fwrite(bytes.data(), bytes.size(), 1, full) != 1;
+    std::fclose(full);
+    ASSERT_TRUE(refused) << kFull << " takes what it is given: not the full device";
+
+    Scenario("name=package&size=300000");
+    Progress progress;
+    EXPECT_EQ(1, DownloadPatch(Url().c_str(), kFull, &progress, Record));
+    unsigned last = progress.texts.empty()
+                        ? 0
+                        : std::strtoul(progress.texts.back().c_str(), nullptr, 10);
+    EXPECT_LE(last, 4096u);
 }
