@@ -19,13 +19,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import urllib.parse
-import urllib.request
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from run_scenario import padded_bytes  # noqa: E402
+from run_scenario import padded_bytes, site_control, site_log  # noqa: E402
 
 XP, W98 = "WindowsXP-KB835732-x86-ENU.EXE", "828028USA8.EXE"
 PREFIX = "/patches/KB835732/"
@@ -144,17 +142,6 @@ REFUSALS = [
     (["--server", "patches/x", "--signin", "s.example.org", "--phone", "1", "--help-url", "h",
       "--unpinned"], "is not a host name"),
 ]
-
-
-def site_control(config, **query):
-    url = config["site"] + "/_control/scenario?" + urllib.parse.urlencode(query)
-    with urllib.request.urlopen(url, timeout=10) as answer:
-        answer.read()
-
-
-def site_log(config):
-    with urllib.request.urlopen(config["site"] + "/_control/log", timeout=10) as answer:
-        return json.loads(answer.read())
 
 
 def digest(path):
