@@ -14,6 +14,7 @@ import pwd
 import shutil
 import socket
 import subprocess
+import tempfile
 import time
 
 NGINX = "/usr/sbin/nginx"
@@ -35,6 +36,24 @@ def wait_for_port(port, process, what, seconds=60):
     raise RuntimeError(f"{what} did not listen on 127.0.0.1:{port} within {seconds} s")
 
 
+def workplace(prefix):
+    """A folder for a server's files that its unprivileged workers can
+    reach whatever folder the tests run in (a checkout under /root is
+    closed to them): under the system's temporary folder."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    os.chmod(folder, 0o755)
+    return folder
+
+
+def keep(work, record, names):
+    """Copies a server's logs into the run's folder and drops its workplace."""
+    os.makedirs(record, exist_ok=True)
+    for name in names:
+        if os.path.exists(os.path.join(work, name)):
+            shutil.copyfile(os.path.join(work, name), os.path.join(record, os.path.basename(name)))
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def stop(process, seconds=30):
     if process and process.poll() is None:
         process.terminate()
@@ -50,13 +69,17 @@ class Nginx:
     With signin_page and return_page, the package is served only for the
     ticket the return page links to; without, it is served directly."""
 
-    def __init__(self, state, certificate, key, http_port, https_port):
-        self.state, self.certificate, self.key = state, certificate, key
+    LOGS = ("logs/access.log", "logs/error.log", "logs/stderr.log", "nginx.conf")
+
+    def __init__(self, record, certificate, key, http_port, https_port):
+        self.record, self.certificate, self.key = record, certificate, key
         self.http_port, self.https_port = http_port, https_port
         self.process = None
+        self.state = None
 
     def start(self, package_name, package_path, signin_page=None, return_page=None):
-        shutil.rmtree(self.state, ignore_errors=True)
+        shutil.rmtree(self.record, ignore_errors=True)
+        self.state = workplace("patcher-nginx-")
         patch_root = os.path.join(self.state, "patch")
         signin_root = os.path.join(self.state, "signin")
         os.makedirs(os.path.join(patch_root, PATCH_PREFIX.strip("/")))
@@ -132,7 +155,6 @@ http {{
         for root, folders, files in os.walk(self.state):
             for name in folders + files:
                 os.chmod(os.path.join(root, name), 0o755 if name in folders else 0o644)
-        os.chmod(self.state, 0o755)
         self.process = subprocess.Popen(
             [NGINX, "-p", self.state, "-c", path, "-g", "daemon off;"],
             stdout=subprocess.DEVNULL, stderr=open(os.path.join(log, "stderr.log"), "w"))
@@ -142,13 +164,18 @@ http {{
     def stop(self):
         stop(self.process)
         self.process = None
+        if self.state:
+            keep(self.state, self.record, self.LOGS)
+            self.state = None
 
     def requests(self):
         """What nginx answered, in the simulated site's form (server "patch"
         or "signin", path, query, agent) with the cache headers asked."""
         entries = []
         try:
-            with open(os.path.join(self.state, "logs", "access.log"), encoding="utf-8") as f:
+            log = (os.path.join(self.state, "logs", "access.log") if self.state else
+                   os.path.join(self.record, "access.log"))
+            with open(log, encoding="utf-8") as f:
                 for line in f:
                     entry = json.loads(line)
                     path, _, query = entry["request"].partition("?")
@@ -164,13 +191,16 @@ class Squid:
     """A caching proxy on `port`, its memory cache shared by every PC that
     uses it, allowed to tunnel to the sign-in service's port."""
 
-    def __init__(self, state, port, tunnel_ports):
-        self.state, self.port, self.tunnel_ports = state, port, tunnel_ports
+    LOGS = ("access.log", "cache.log", "stderr.log", "squid.conf")
+
+    def __init__(self, record, port, tunnel_ports):
+        self.record, self.port, self.tunnel_ports = record, port, tunnel_ports
         self.process = None
+        self.state = None
 
     def start(self):
-        shutil.rmtree(self.state, ignore_errors=True)
-        os.makedirs(self.state)
+        shutil.rmtree(self.record, ignore_errors=True)
+        self.state = workplace("patcher-squid-")
         hosts = os.path.join(self.state, "hosts")
         with open(hosts, "w", encoding="ascii") as f:
             f.write("127.0.0.1 localhost\n")
@@ -214,12 +244,16 @@ client_persistent_connections off
     def stop(self):
         stop(self.process)
         self.process = None
+        if self.state:
+            keep(self.state, self.record, self.LOGS)
+            self.state = None
 
     def log(self):
         """(result code, method, URL) of each request, as squid logged it."""
         entries = []
         try:
-            with open(os.path.join(self.state, "access.log"), encoding="utf-8") as f:
+            log = os.path.join(self.state or self.record, "access.log")
+            with open(log, encoding="utf-8") as f:
                 for line in f:
                     fields = line.split()
                     # "-": the check that squid listens, which sends nothing.
