@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "../common/fixed_text.h"
+#include "site_settings.h"
 
 namespace {
 
@@ -186,7 +187,10 @@ void AddUnableReason(char (&text)[N], const PackageFacts& facts)
         Add(text, " bytes");
         return;
     case kBreakTooSlow:
-        Add(text, "too slow: less than 1024 bytes in a minute, after ");
+        // The limit the engine was built with (a minute unless set).
+        Add(text, "too slow: less than 1024 bytes in ");
+        AddNumber(text, PATCHER_PROGRESS_WINDOW_MS / 1000);
+        Add(text, " s, after ");
         AddNumber(text, report.bytes);
         Add(text, " bytes");
         return;
