@@ -64,7 +64,30 @@ def stop(process, seconds=30):
             process.wait()
 
 
-class Nginx:
+class Server:
+    """A server process working in a folder of its own (`state`, while it
+    runs), whose logs are kept in the run's folder (`record`) once stopped."""
+
+    LOGS = ()
+
+    def __init__(self, record):
+        self.record = record
+        self.process = None
+        self.state = None
+
+    def begin(self, prefix):
+        shutil.rmtree(self.record, ignore_errors=True)
+        self.state = workplace(prefix)
+
+    def stop(self):
+        stop(self.process)
+        self.process = None
+        if self.state:
+            keep(self.state, self.record, self.LOGS)
+            self.state = None
+
+
+class Nginx(Server):
     """The patch server on http_port and the sign-in service on https_port.
     With signin_page and return_page, the package is served only for the
     ticket the return page links to; without, it is served directly."""
@@ -72,14 +95,12 @@ class Nginx:
     LOGS = ("logs/access.log", "logs/error.log", "logs/stderr.log", "nginx.conf")
 
     def __init__(self, record, certificate, key, http_port, https_port):
-        self.record, self.certificate, self.key = record, certificate, key
+        super().__init__(record)
+        self.certificate, self.key = certificate, key
         self.http_port, self.https_port = http_port, https_port
-        self.process = None
-        self.state = None
 
     def start(self, package_name, package_path, signin_page=None, return_page=None):
-        shutil.rmtree(self.record, ignore_errors=True)
-        self.state = workplace("patcher-nginx-")
+        self.begin("patcher-nginx-")
         patch_root = os.path.join(self.state, "patch")
         signin_root = os.path.join(self.state, "signin")
         os.makedirs(os.path.join(patch_root, PATCH_PREFIX.strip("/")))
@@ -161,13 +182,6 @@ http {{
         wait_for_port(self.http_port, self.process, "nginx")
         wait_for_port(self.https_port, self.process, "nginx")
 
-    def stop(self):
-        stop(self.process)
-        self.process = None
-        if self.state:
-            keep(self.state, self.record, self.LOGS)
-            self.state = None
-
     def requests(self):
         """What nginx answered, in the simulated site's form (server "patch"
         or "signin", path, query, agent) with the cache headers asked."""
@@ -187,20 +201,18 @@ http {{
         return entries
 
 
-class Squid:
+class Squid(Server):
     """A caching proxy on `port`, its memory cache shared by every PC that
     uses it, allowed to tunnel to the sign-in service's port."""
 
     LOGS = ("access.log", "cache.log", "stderr.log", "squid.conf")
 
     def __init__(self, record, port, tunnel_ports):
-        self.record, self.port, self.tunnel_ports = record, port, tunnel_ports
-        self.process = None
-        self.state = None
+        super().__init__(record)
+        self.port, self.tunnel_ports = port, tunnel_ports
 
     def start(self):
-        shutil.rmtree(self.record, ignore_errors=True)
-        self.state = workplace("patcher-squid-")
+        self.begin("patcher-squid-")
         hosts = os.path.join(self.state, "hosts")
         with open(hosts, "w", encoding="ascii") as f:
             f.write("127.0.0.1 localhost\n")
@@ -240,13 +252,6 @@ client_persistent_connections off
         self.process = subprocess.Popen([SQUID, "-N", "-f", path], stdout=subprocess.DEVNULL,
                                         stderr=open(os.path.join(self.state, "stderr.log"), "w"))
         wait_for_port(self.port, self.process, "squid", seconds=120)
-
-    def stop(self):
-        stop(self.process)
-        self.process = None
-        if self.state:
-            keep(self.state, self.record, self.LOGS)
-            self.state = None
 
     def log(self):
         """(result code, method, URL) of each request, as squid logged it."""
