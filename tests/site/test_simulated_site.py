@@ -191,20 +191,26 @@ class SimulatedSite(unittest.TestCase):
             s.recv(10)
         self.assertEqual(["ftp"], [r["server"] for r in self.log()])
 
+    def assert_held_until_logged(self, probe_log, release, why):
+        """The package request waits while the probe's log lacks `release`,
+        and is answered once it is appended."""
+        answers = []
+        fetch = threading.Thread(target=lambda: answers.append(self.get(self.package_url())))
+        fetch.start()
+        fetch.join(1.0)
+        self.assertEqual([], answers, why)
+        with open(probe_log, "a", encoding="utf-8") as f:
+            f.write(release)
+        fetch.join(15)
+        self.assertEqual([200], [status for status, _ in answers])
+
     def test_gate_holds_the_first_answer_until_a_whole_window_line_is_logged(self):
         probe_log = os.path.join(self.state, "probe.log")
         with open(probe_log, "w", encoding="utf-8") as f:
             f.write('{"event": "box"}\n{"event": "window"')
         self.control(name="package", size=100001, gate=probe_log)
-        answers = []
-        fetch = threading.Thread(target=lambda: answers.append(self.get(self.package_url())))
-        fetch.start()
-        fetch.join(1.0)
-        self.assertEqual([], answers, "answered before the probe logged the window")
-        with open(probe_log, "a", encoding="utf-8") as f:
-            f.write(', "title": "t"}\n')
-        fetch.join(15)
-        self.assertEqual([200], [status for status, _ in answers])
+        self.assert_held_until_logged(probe_log, ', "title": "t"}\n',
+                                      "answered before the probe logged the window")
         # Open from then on, for every request of the scenario.
         self.assertEqual(200, self.get(self.package_url())[0])
 
@@ -214,15 +220,8 @@ class SimulatedSite(unittest.TestCase):
             f.write('{"event": "window"}\n')
         self.control(name="package", size=100001, gate=probe_log,
                      gate_events="window,exit|second-exit")
-        answers = []
-        fetch = threading.Thread(target=lambda: answers.append(self.get(self.package_url())))
-        fetch.start()
-        fetch.join(1.0)
-        self.assertEqual([], answers, "answered before either copy's exit was logged")
-        with open(probe_log, "a", encoding="utf-8") as f:
-            f.write('{"event": "second-exit", "code": 1}\n')
-        fetch.join(15)
-        self.assertEqual([200], [status for status, _ in answers])
+        self.assert_held_until_logged(probe_log, '{"event": "second-exit", "code": 1}\n',
+                                      "answered before either copy's exit was logged")
 
     def test_slow_sends_its_pieces_on_a_schedule(self):
         self.control(name="slow", size=1024, piece=256, interval=0.2)
