@@ -92,9 +92,9 @@ release: give the package folder with --packages DIR.
   can answer for the patch server on the network (a hostile Wi-Fi, a forged
   DNS answer, a proxy) chooses what runs.
   DIR is the folder you publish on the patch server as /patches/KB835732/,
-  holding the packages under their own names (see README.md, "Making a
-  release for your site"). To make an unpinned release on purpose, give
-  --unpinned instead.
+  holding the packages under their own names (see docs/administrators.md,
+  "Making a release for your site"). To make an unpinned release on
+  purpose, give --unpinned instead.
 release: nothing was released.
 EOF
   exit 1
