@@ -150,6 +150,18 @@ bool CrackWebAddress(const char* url, WebAddress& address)
            AppendText(address.object, query);
 }
 
+// The limits go on the connection and on each request as well: that a
+// request takes over its connection's is documented nowhere for the WinINet
+// of older Internet Explorers, while InternetSetOption takes them on any
+// handle.
+void SetSilenceLimit(HINTERNET handle)
+{
+    DWORD limit = kSilenceLimitMs;
+    InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &limit, sizeof limit);
+    InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
+}
+
 // A GET of the URL, sent, as InternetOpenUrlA would make it, but through a
 // connection handle of our own: the silence limit set there reaches the
 // request on Windows and on Wine alike, while Wine leaves a request made by
@@ -167,10 +179,7 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
                                   INTERNET_SERVICE_HTTP, 0, 0);
     if (!connection)
         return nullptr;
-    DWORD limit = kSilenceLimitMs;
-    InternetSetOptionA(connection, INTERNET_OPTION_CONNECT_TIMEOUT, &limit, sizeof limit);
-    InternetSetOptionA(connection, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
-    InternetSetOptionA(connection, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
+    SetSilenceLimit(connection);
     const char* accept[] = {"*/*", nullptr};
     // Nothing of the download goes into the user's Internet cache (a whole
     // package, or a page with a ticket link, would outlive the run there),
@@ -181,6 +190,8 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
                   INTERNET_FLAG_RESYNCHRONIZE | (address.secure ? INTERNET_FLAG_SECURE : 0);
     HINTERNET request = HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr,
                                          accept, flags, 0);
+    if (request)
+        SetSilenceLimit(request);
     if (request && !HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
         DWORD error = GetLastError(); // why, for a report, past the closes
         InternetCloseHandle(request);

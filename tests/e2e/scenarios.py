@@ -251,6 +251,14 @@ for variant in ("lacking", "failing"):
         "package": XP, "system_wininet": f"standin_wininet_{variant}",
         "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"}, "requests": [],
         "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
+# One that answers every request with an empty page and, unlike Wine's, does
+# not pass a connection's time-outs on to its requests: each request is given
+# the silence limit itself before it is sent.
+SCENARIOS["old_wininet_answering"] = {
+    "package": XP, "system_wininet": "standin_wininet",
+    "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"}, "requests": [],
+    "boxes": [CONFIRM, TOO_SMALL], "window": "brief",
+    "wininet_sent": "request sent with its own limits: 30000 30000 30000"}
 
 # Real servers from Debian's packages in the site's place, as a site runs
 # them: nginx serving the package (and the sign-in service's pages) as
