@@ -18,6 +18,7 @@ import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "site"))
+from real_servers import Squid  # noqa: E402
 from test_simulated_site import free_port, start_site  # noqa: E402
 
 SCRIPT = os.path.join(HERE, "..", "..", "scripts", "handshakes.py")
@@ -65,6 +66,10 @@ CASES = [
     # Served directly over HTTP: no handshake to try, whatever the sign-in
     # service speaks.
     ("none", "Windows XP", [], RUNS),
+    # Through the PCs' proxy (squid): the handshake goes through its tunnel.
+    ("site-3des", "Windows XP", ["--proxy", "{proxy}"], RUNS),
+    ("site-modern", "Windows XP", ["--proxy", "{proxy}"],
+     unable("no protocol that {w} speaks (offer TLS 1.0 on this host)")),
 ]
 
 
@@ -131,9 +136,12 @@ class Handshakes(unittest.TestCase):
             cls.processes.append(serv)
             wait_for(port, serv)
             cls.ports[name] = port
+        cls.squid = Squid(os.path.join(cls.folder, "squid"), free_port(), [https])
+        cls.squid.start()
 
     @classmethod
     def tearDownClass(cls):
+        cls.squid.stop()
         for process in cls.processes:
             process.kill()
             process.wait()
@@ -150,6 +158,7 @@ class Handshakes(unittest.TestCase):
                  "localhost:48443), pinned release\n"
                  f"{windows} | x.exe | {route} | 150000 bytes, length announced | 0.1 s, 1 KB/s "
                  f"| {RUNS}\nsummary: 1 of 1 pinned packages would run\n")
+        options = [o.format(proxy=f"127.0.0.1:{self.squid.port}") for o in options]
         done = subprocess.run([sys.executable, SCRIPT, "--code", "0", *options], input=table,
                               capture_output=True, text=True, timeout=300, check=False)
         return done.returncode, done.stdout.splitlines()
@@ -165,6 +174,9 @@ class Handshakes(unittest.TestCase):
                 summary = "summary: 1 of 1 pinned packages would run" if runs else \
                     f"summary: 0 of 1 pinned packages would run; not on: {windows}"
                 self.assertIn(summary, lines)
+                if "--proxy" in options:
+                    tunnels = [url for _, method, url in self.squid.log() if method == "CONNECT"]
+                    self.assertIn(f"localhost:{self.ports[server]}", tunnels)
 
 
 if __name__ == "__main__":
