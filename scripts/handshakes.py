@@ -16,6 +16,7 @@ the server name out; Debian's OpenSSL has neither suite. Neither speaks
 SSL 3.0 any more, so that is said, never passed.
 """
 import argparse
+import collections
 import os
 import re
 import socket
@@ -25,8 +26,10 @@ import tempfile
 import threading
 
 # What each Windows' own TLS (Schannel, reached through WinINet) offers, one
-# row per Windows of the package table. GnuTLS priority names; every row is
-# RSA key exchange, as the PCs' 128-bit suites are.
+# row per Windows of the package table, each naming its sources: whether TLS
+# 1.0 is on by default, the suites in GnuTLS's priority names (RSA key
+# exchange, as the PCs' 128-bit suites have), whether it reads SHA-256
+# signatures. None of them sends the server's name or uses an ECDSA key.
 #
 # Sources (Microsoft):
 #   [IE7]  "HTTPS Security Improvements in Internet Explorer 7" (MSDN,
@@ -46,18 +49,28 @@ import threading
 #          Windows XP Service Pack 3; Windows Server 2003 SP2 only with
 #          KB938397 / KB968730; none before.
 OLD_SUITES = "+RSA:+3DES-CBC:+ARCFOUR-128:+SHA1:+MD5"
+Row = collections.namedtuple("Row", "tls10_by_default suites sha256 sha256_note sources")
 WINDOWS = {
-    # name: (TLS 1.0 on by default, suites, reads SHA-256 signatures, what to say of SHA-256)
-    "Windows 98": (False, OLD_SUITES, False, "which Windows 98 cannot check"),
-    "Windows Me": (False, OLD_SUITES, False, "which Windows Me cannot check"),
-    "Windows NT 4.0 Workstation": (False, OLD_SUITES, False, "which Windows NT 4.0 cannot check"),
-    "Windows NT 4.0 Server": (False, OLD_SUITES, False, "which Windows NT 4.0 cannot check"),
-    "Windows NT 4.0 Terminal Server": (False, OLD_SUITES, False,
-                                       "which Windows NT 4.0 cannot check"),
-    "Windows 2000": (False, OLD_SUITES, False, "which Windows 2000 cannot check"),
-    "Windows XP": (True, OLD_SUITES, True, ""),
-    "Windows Server 2003": (True, OLD_SUITES, False,
-                            "which Windows Server 2003 checks only with update KB968730"),
+    "Windows 98": Row(False, OLD_SUITES, False, "which Windows 98 cannot check",
+                      "[IE7] [AES] [SHA2]"),
+    "Windows Me": Row(False, OLD_SUITES, False, "which Windows Me cannot check",
+                      "[IE7] [AES] [SHA2]"),
+    "Windows NT 4.0 Workstation": Row(False, OLD_SUITES, False,
+                                      "which Windows NT 4.0 cannot check", "[IE7] [AES] [SHA2]"),
+    "Windows NT 4.0 Server": Row(False, OLD_SUITES, False, "which Windows NT 4.0 cannot check",
+                                 "[IE7] [AES] [SHA2]"),
+    "Windows NT 4.0 Terminal Server": Row(False, OLD_SUITES, False,
+                                          "which Windows NT 4.0 cannot check",
+                                          "[IE7] [AES] [SHA2]"),
+    "Windows 2000": Row(False, OLD_SUITES, False, "which Windows 2000 cannot check",
+                        "[IE7] [AES]: no AES in Windows 2000; [SHA2]"),
+    # With Internet Explorer 7 or 8, which Windows Update offered; with
+    # Internet Explorer 6 TLS 1.0 is off as on the older ones (the guide says so).
+    "Windows XP": Row(True, OLD_SUITES, True, "", "[IE7] [AES] [SHA2]: from Service Pack 3"),
+    "Windows Server 2003": Row(True, OLD_SUITES, False,
+                               "which Windows Server 2003 checks only with update KB968730",
+                               "[IE7] [AES]: AES only with an update; [SHA2]: KB938397, "
+                               "KB968730"),
 }
 SUITE_NAMES = "RC4 and 3DES only"
 TLS10 = "NONE:+VERS-TLS1.0:+COMP-NULL:+SIGN-ALL:"
@@ -170,7 +183,8 @@ def is_for(pem, host):
 def judge_host(windows, host, port, proxy, folder):
     """What that Windows' handshake meets at host:port: findings, each with
     what to change on the server; none when it passes."""
-    _, suites, sha256, sha256_note = WINDOWS[windows]
+    row = WINDOWS[windows]
+    suites, sha256, sha256_note = row.suites, row.sha256, row.sha256_note
     done, error, chain = handshake(host, port, ANY_TLS10, False, proxy, folder)
     if not done and error == "no connection":
         return [f"no connection from this machine to try the handshake of {windows}"]
@@ -215,7 +229,7 @@ def judge_line(fields, proxy, tls1_on, cache, folder):
     hosts = re.search(r", HTTPS at (.*?)( and more)?$", route)
     if windows not in WINDOWS or not hosts:
         return fields
-    tls10_default = WINDOWS[windows][0]
+    tls10_default = WINDOWS[windows].tls10_by_default
     found = []
     for entry in hosts.group(1).split(", "):
         host, _, port = entry.rpartition(":")

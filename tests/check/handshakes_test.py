@@ -144,7 +144,7 @@ class Handshakes(unittest.TestCase):
         cls.squid.stop()
         for process in cls.processes:
             process.kill()
-            process.wait()
+            process.communicate()
 
     def judge(self, server, windows, options):
         if server.startswith("site"):
