@@ -8,17 +8,15 @@ read. One table: a server, the line's Windows and options, and the verdict
 the line must end with."""
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "site"))
-from real_servers import Squid  # noqa: E402
+from real_servers import Squid, wait_for_port  # noqa: E402
 from test_simulated_site import free_port, start_site  # noqa: E402
 
 SCRIPT = os.path.join(HERE, "..", "..", "scripts", "handshakes.py")
@@ -102,17 +100,6 @@ def gnutls_certificates(folder):
     return made
 
 
-def wait_for(port, process):
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline and process.poll() is None:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError(f"nothing listens on {port}")
-
-
 class Handshakes(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -134,7 +121,7 @@ class Handshakes(unittest.TestCase):
                                      "--x509certfile", chain, "--x509keyfile", key],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             cls.processes.append(serv)
-            wait_for(port, serv)
+            wait_for_port(port, serv, "gnutls-serv", seconds=30)
             cls.ports[name] = port
         cls.squid = Squid(os.path.join(cls.folder, "squid"), free_port(), [https])
         cls.squid.start()

@@ -74,6 +74,8 @@ import urllib.parse
 import warnings
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+from real_servers import wait_for_port
+
 BANNER = "Tarrowin Keyloom"
 # Well under the program's 30 s limit on a silent server.
 GATE_SECONDS = 20
@@ -533,17 +535,6 @@ def handler_for(site, server_name):
     return Handler
 
 
-def wait_for_listener(port, process, seconds=30):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and process.poll() is None:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return
-        except OSError:
-            time.sleep(0.05)
-    raise SystemExit(f"the GnuTLS front did not listen on 127.0.0.1:{port}")
-
-
 def other_scheme_listener(site, listener):
     """Stands where an ftp: link of a hostile page points: any connection is
     recorded (as server "ftp") and closed."""
@@ -601,7 +592,7 @@ def main():
                                args.signin_plain_port)
     if front:
         for port in (args.front_port, args.front_port + 1):
-            wait_for_listener(port, front)
+            wait_for_port(port, front, "the GnuTLS front (lighttpd)", seconds=30)
     for server in (http, https, untrusted, plain):
         threading.Thread(target=server.serve_forever, daemon=True).start()
     threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
