@@ -7,7 +7,6 @@ GnuTLS front with 3DES) and gnutls-serv with certificates the old PCs cannot
 read. One table: a server, the line's Windows and options, and the verdict
 the line must end with."""
 import os
-import re
 import subprocess
 import sys
 import tempfile
