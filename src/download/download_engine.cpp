@@ -162,17 +162,48 @@ void SetSilenceLimit(HINTERNET handle)
     InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
 }
 
+// Adds "host:port" of an https URL to the report's list, once.
+void NoteSecureHost(DownloadReport& report, const WebAddress& address)
+{
+    if (!address.secure)
+        return;
+    char port[6]; // at most 65535
+    int n = 0;
+    for (unsigned rest = address.port; n == 0 || rest != 0; rest /= 10)
+        port[n++] = static_cast<char>('0' + rest % 10);
+    char entry[kNameArea + 8]; // the host, ':' and five digits
+    CopyText(entry, address.host);
+    size_t at = std::strlen(entry);
+    entry[at++] = ':';
+    while (n > 0)
+        entry[at++] = port[--n];
+    entry[at] = '\0';
+    // Whole entries only: "a.example:443" is not in "aa.example:443".
+    size_t length = std::strlen(entry);
+    for (const char* seen = report.secureHosts; (seen = std::strstr(seen, entry)) != nullptr;
+         ++seen)
+        if ((seen == report.secureHosts || seen[-1] == ' ') &&
+            (seen[length] == ',' || seen[length] == '\0'))
+            return;
+    char piece[sizeof entry + 2];
+    JoinText(piece, {report.secureHosts[0] != '\0' ? ", " : "", entry});
+    if (!AppendText(report.secureHosts, piece))
+        report.moreSecureHosts = true;
+}
+
 // A GET of the URL, sent, as InternetOpenUrlA would make it, but through a
 // connection handle of our own: the silence limit set there reaches the
 // request on Windows and on Wine alike, while Wine leaves a request made by
 // InternetOpenUrlA without any limit and waits on a silent server for good.
 // Redirects are not followed here (see OpenFollowingRedirects).
-HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connection)
+HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connection,
+                         DownloadReport& report)
 {
     connection = nullptr;
     WebAddress address;
     if (!CrackWebAddress(url, address))
         return nullptr;
+    NoteSecureHost(report, address);
     connection = InternetConnectA(session, address.host, address.port,
                                   address.user[0] ? address.user : nullptr,
                                   address.password[0] ? address.password : nullptr,
@@ -254,7 +285,7 @@ HINTERNET OpenFollowingRedirects(HINTERNET session, const char* url, HINTERNET& 
     }
     for (int redirects = 0;; ++redirects) {
         CopyText(report.url, current);
-        HINTERNET request = OpenWebRequest(session, current, connection);
+        HINTERNET request = OpenWebRequest(session, current, connection, report);
         if (!request) {
             DWORD error = GetLastError();
             WebAddress address;

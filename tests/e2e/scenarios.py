@@ -114,6 +114,12 @@ SCENARIOS["signin_redirect"] = {
     "requests": [("patch", "/patches/KB835732/" + XP), ("signin", "/signin/"),
                  ("signin", "/login/"), ("patch", "/patches/KB835732/" + XP)]}
 
+# A sign-in service that speaks TLS 1.2 and later only: the PCs, which speak
+# TLS 1.0 at most, cannot sign in; nothing reaches the sign-in service.
+SCENARIOS["signin_tls12_only"] = {
+    "package": XP, "site": {"name": "signin", "tls": "modern"},
+    "requests": [("patch", "/patches/KB835732/" + XP)], "boxes": [CONFIRM, TOO_SMALL]}
+
 # What arrived is judged by its size and whether it runs.
 SCENARIOS["error_page"] = {"package": XP, "site": {"name": "error"}, "boxes": [CONFIRM, TOO_SMALL]}
 SCENARIOS["size_100000"] = {"package": XP, "serve": ("junk", 100000), "boxes": [CONFIRM, TOO_SMALL]}
