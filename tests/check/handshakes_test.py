@@ -99,15 +99,19 @@ def gnutls_certificates(folder):
     return made
 
 
+def stop(process):
+    process.kill()
+    process.communicate()
+
+
 class Handshakes(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="handshakes-")
-        cls.processes = []
         http, https = free_port(), free_port()
         site = start_site(os.path.join(cls.folder, "site"), http, https, free_port(),
                           free_port())
-        cls.processes.append(site)
+        cls.addClassCleanup(stop, site)
         if not site.stdout.readline().startswith("simulated site:"):
             raise RuntimeError("the site did not start: " + site.communicate()[1])
         cls.control = f"http://127.0.0.1:{http}/_control/scenario?name=signin&tls="
@@ -119,18 +123,12 @@ class Handshakes(unittest.TestCase):
                                      "--priority", "NORMAL:+VERS-TLS1.0:+3DES-CBC:+ARCFOUR-128",
                                      "--x509certfile", chain, "--x509keyfile", key],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            cls.processes.append(serv)
+            cls.addClassCleanup(stop, serv)
             wait_for_port(port, serv, "gnutls-serv", seconds=30)
             cls.ports[name] = port
         cls.squid = Squid(os.path.join(cls.folder, "squid"), free_port(), [https])
+        cls.addClassCleanup(cls.squid.stop)
         cls.squid.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.squid.stop()
-        for process in cls.processes:
-            process.kill()
-            process.communicate()
 
     def judge(self, server, windows, options):
         if server.startswith("site"):

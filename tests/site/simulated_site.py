@@ -250,6 +250,10 @@ def start_gnutls_front(state, port, untrusted_port, backend_port):
 server.bind = "127.0.0.1"
 server.port = {port}
 server.errorlog = "{state}/front.log"
+# Each answer closes its connection, as the site's own do: a connection
+# kept alive makes WinINet start a thread to close it later, which under
+# qemu-i386 emulation spins or ends Wine's process.
+server.max-keep-alive-requests = 0
 server.modules += ("mod_gnutls", "mod_proxy")
 ssl.engine = "enable"
 ssl.pemfile = "{pems[0]}"
