@@ -206,13 +206,20 @@ exec 9>&-
 # Wine's session processes (services, the desktop) outlive the program and
 # keep whatever output they inherit; through a file, nobody waits on a pipe.
 output=$(mktemp "$state/run.XXXXXX")
-trap 'rm -f "$output"' EXIT
+pass_on() {
+  grep -v "^ERROR: ld.so: object .* from LD_PRELOAD cannot be preloaded" "$output" || true
+  rm -f "$output"
+}
+# A run ended by a signal (a caller's time limit, a Ctrl-C) still passes on
+# what the program had printed.
+trap pass_on EXIT
 code=0
 wine "$@" >"$output" 2>&1 </dev/null || code=$?
-grep -v "^ERROR: ld.so: object .* from LD_PRELOAD cannot be preloaded" "$output" || true
 # The exit status keeps only the low 8 bits of an exception's code, so a
 # crash looks like any exit code. Wine tells of it, whatever WINEDEBUG says.
 crash=$(sed -n 's/^wine: \(.*\) (thread [0-9a-fA-F]*), starting debugger\.\.\..*/\1/p' "$output" | head -1)
+trap - EXIT
+pass_on
 if [ "$code" != 0 ] && [ -n "$crash" ]; then
   echo "wine-run: crashed ($crash), exit code $code" >&2
 fi
