@@ -126,12 +126,12 @@ CONFIGURATIONS = {
     # A server that holds the check past the bound given to it, well before
     # the program's own 30 s without an answer: ended, and nothing left.
     "past_bound": {
-        "site": {"name": "hang"}, "args": ["--only", XP], "env": {"PATCHER_CHECK_SECONDS": "10"},
+        "site": {"name": "hang"}, "args": ["--only", XP], "env": {"PATCHER_CHECK_SECONDS": "20"},
         "code": 2, "lines": {},
         # What it had printed is shown.
         "summary": "checking http://127.0.0.1:48080/patches/KB835732/ (sign-in service "
                    "localhost:48443), pinned release",
-        "message": "check-site: the check ran past its bound of 10 seconds a package (10 s for 1 "
+        "message": "check-site: the check ran past its bound of 20 seconds a package (20 s for 1 "
                    "package) and was ended"},
 }
 
