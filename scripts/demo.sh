@@ -183,7 +183,8 @@ for run, what, shows, png, told in steps:
         convert(os.path.join(demo, f"shots-{run}", saved[0]["file"]),
                 os.path.join(demo, "screenshots", png))
     elif fitting:
-        missing.append(f"{told}: its screenshot could not be saved")
+        missing.append(f"{told}: its screenshot " + ("showed a blank screen" if fitting[0]["blank"]
+                                                     else "could not be saved"))
     elif what == "status" and shots:
         missing.append(f"{told}: pictured only at {shots[0]['of']!r}")
     else:
