@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a pinned release from two clean copies of the source tree (the files
 # git tracks or would track, as they stand) in different folders, from the
-# same package folder and settings, and compares the two ZIPs byte for byte.
+# same package folder and settings, and compares the two ZIPs byte for byte;
+# and the program in them must be at most 48 KiB (49,152 bytes).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -24,8 +25,11 @@ done
 a=$(echo "$work"/first/dist/*.zip) b=$(echo "$work"/second-with-a-longer-path/dist/*.zip)
 if cmp "$a" "$b"; then
   unzip -p "$a" KB835732Patcher.exe > "$work/program.exe"
+  size=$(stat -c %s "$work/program.exe")
   echo "reproducible: $(basename "$a") $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes);" \
-       "program $(sha256sum < "$work/program.exe" | cut -c1-64) ($(stat -c %s "$work/program.exe") bytes)"
+       "program $(sha256sum < "$work/program.exe" | cut -c1-64) ($size bytes)"
 else
   echo "the two releases differ"; exit 1
 fi
+# The released program, unsigned, stays within 48 KiB.
+[ "$size" -le 49152 ] || { echo "the program is $size bytes, more than 49152"; exit 1; }

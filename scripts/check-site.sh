@@ -17,6 +17,15 @@
 #   --proxy HOST:PORT  go through this proxy, as the users' PCs do (without
 #                      it the check goes direct, whatever http_proxy says)
 #   --only PACKAGE     check only this package; may be repeated
+#   --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options (by
+#                      policy): Windows 98, Me, NT 4.0 and 2000 are judged by
+#                      their TLS 1.0 handshake, not left at SSL 3.0, their
+#                      default, which cannot be tried from here
+#
+# Every HTTPS host on a package's route (the sign-in service, a redirect to
+# https) is then tried with gnutls-cli as that package's Windows makes the
+# handshake (scripts/handshakes.py): the line says what fails there and what
+# to change on the server.
 #
 # With a release ZIP the settings and pins are its own (ADMINISTRATORS.txt,
 # PACKAGES.sha256, and the program must hold the same); a package folder
@@ -26,9 +35,9 @@
 # Exit code: 0 when every package checked would run, 1 when one would not,
 # 2 when nothing was checked (bad input, a failed build, no Wine, a patch
 # server that does not answer) or the check did not finish (it crashed, or
-# ran past 900 seconds a package: PATCHER_CHECK_SECONDS). Builds under build/check-site, with a Wine
-# prefix of its own there; PATCHER_CHECK_STATE and PATCHER_WINE_STATE name
-# other folders.
+# ran past 900 seconds a package: PATCHER_CHECK_SECONDS). Builds under
+# build/check-site, with a Wine prefix of its own there; PATCHER_CHECK_STATE
+# and PATCHER_WINE_STATE name other folders.
 set -euo pipefail
 export LC_ALL=C
 here=$PWD
@@ -55,6 +64,8 @@ options:
                      PCs do; may be repeated
   --proxy HOST:PORT  go through this proxy, as the users' PCs do
   --only PACKAGE     check only this package; may be repeated
+  --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options: the
+                     old Windows are judged by their TLS 1.0 handshake
   -h, --help         show this help; nothing is checked or changed
 
 A check still running after 900 seconds a package is given up
@@ -73,10 +84,11 @@ fail() {
 }
 absolute() { case "$1" in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
 
-zip= packages= cas=() proxy= only=() release_flags=()
+zip= packages= cas=() proxy= only=() release_flags=() tls1=
 while [ $# -gt 0 ]; do
   case "$1" in
     --unpinned) release_flags+=("$1"); shift; continue ;;
+    --tls1-turned-on) tls1=1; shift; continue ;;
     --server|--signin|--phone|--help-url|--packages|--ca|--proxy|--only)
       [ $# -ge 2 ] || fail "$1 needs a value" ;;
     -h|--help) usage; exit 0 ;;
@@ -105,6 +117,8 @@ seconds=${PATCHER_CHECK_SECONDS:-900}
 if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
   fail "--proxy '$proxy' is not HOST:PORT"
 fi
+command -v gnutls-cli >/dev/null ||
+  fail "the PCs' handshakes are tried with gnutls-cli: install it (apt-get install gnutls-bin, or scripts/install-deps.sh)"
 
 scratch=$(mktemp -d)
 own_wine=
@@ -268,24 +282,32 @@ wait "$timer" || code=$?
 trap - INT TERM
 # Under qemu-i386, Wine's own background processes now and then die with a
 # word on the way out; that is no part of the table.
-tr -d '\r' < "$scratch/table" | grep -v -e '^qemu: uncaught target signal' -e '^wine client error' || true
+tr -d '\r' < "$scratch/table" | grep -v -e '^qemu: uncaught target signal' -e '^wine client error' \
+  > "$scratch/lines" || true
 ended=
 if [ "$code" = 124 ] || [ "$code" = 137 ]; then
   packages_checked="$checked packages"
   [ "$checked" != 1 ] || packages_checked="1 package"
   ended="ran past its bound of $seconds seconds a package ($((seconds * checked)) s for $packages_checked) and was ended"
-elif grep -q '^wine-run: crashed' "$scratch/table"; then
+elif grep -q '^wine-run: crashed' "$scratch/lines"; then
   ended="crashed"
 fi
 if [ -n "$ended" ]; then
+  cat "$scratch/lines"
   # Ended mid-fetch, it could not delete what it had saved.
   find "$run" -mindepth 1 -maxdepth 1 ! -name KB835732SiteCheck.exe -exec rm -rf {} +
   echo "check-site: the check $ended; the lines above are all it finished." >&2
   exit 2
 fi
+case "$code" in
+  0|1|2) ;;
+  *) cat "$scratch/lines"; echo "check-site: the check did not finish (exit code $code)" >&2; exit 2 ;;
+esac
+# The handshake each package's Windows would make at the HTTPS hosts of its
+# route: Wine's TLS is not the PCs'.
+judged=0
+python3 scripts/handshakes.py --code "$code" ${proxy:+--proxy "$proxy"} \
+  ${tls1:+--tls1-turned-on} < "$scratch/lines" || judged=$?
 left=$(ls -A "$run" | grep -vx KB835732SiteCheck.exe || true)
 [ -z "$left" ] || { echo "check-site: the check left files behind in $run: $left" >&2; exit 2; }
-case "$code" in
-  0|1|2) exit "$code" ;;
-  *) echo "check-site: the check did not finish (exit code $code)" >&2; exit 2 ;;
-esac
+exit "$judged"

@@ -106,6 +106,13 @@ TEST(CheckReport, RouteAndUnsizedBody)
     std::string line = Line(facts);
     EXPECT_NE(std::string::npos, line.find("| sign-in pages (2 follow-up fetches), 1 redirect |"))
         << line;
+    // The hosts where the PCs' own TLS must make a secure channel.
+    std::strcpy(facts.report.secureHosts, "signin.example.org:443, sso.example.org:8443");
+    facts.report.moreSecureHosts = true;
+    EXPECT_NE(std::string::npos,
+              Line(facts).find("| sign-in pages (2 follow-up fetches), 1 redirect, HTTPS at "
+                               "signin.example.org:443, sso.example.org:8443 and more |"))
+        << Line(facts);
     EXPECT_NE(std::string::npos,
               line.find("150000 bytes, NO LENGTH announced (warning: only the pin would catch"))
         << line;
@@ -136,6 +143,12 @@ TEST(CheckReport, EachFailureSaysWhy)
         {GaveUp(kBreakNoAnswer, 12057), "is refused: not from a CA the PCs trust, or its "
                                         "revocation cannot be checked"},
         {GaveUp(kBreakNoAnswer, 12038), "is for another host name"},
+        // A secure channel that could not be set up is no certificate's fault.
+        {GaveUp(kBreakNoAnswer, 12157),
+         "(no secure channel to http://patches.example.org: no "
+         "protocol or cipher suite in common (WinINet error 12157))"},
+        {GaveUp(kBreakNoAnswer, 12044), "http://patches.example.org asks the PCs for a certificate "
+                                        "of their own (WinINet error 12044)"},
         {GaveUp(kBreakNoAnswer, 12002), "silence: http://patches.example.org did not answer"},
         {GaveUp(kBreakNoAnswer, 12007), "no such host: http://patches.example.org"},
         {GaveUp(kBreakNoAnswer, 1), "could not be requested (WinINet error 1)"},
