@@ -34,15 +34,49 @@
 #
 # Exit code: 0 when every package checked would run, 1 when one would not,
 # 2 when nothing was checked (bad input, a failed build, no Wine, a patch
-# server that does not answer). Builds under build/check-site, with a Wine
-# prefix of its own there; PATCHER_CHECK_STATE and PATCHER_WINE_STATE name
-# other folders.
+# server that does not answer) or the check did not finish (it crashed, or
+# ran past 900 seconds a package: PATCHER_CHECK_SECONDS). Builds under
+# build/check-site, with a Wine prefix of its own there; PATCHER_CHECK_STATE
+# and PATCHER_WINE_STATE name other folders.
 set -euo pipefail
 export LC_ALL=C
 here=$PWD
 cd "$(dirname "$0")/.."
 repo=$PWD
 
+usage() {
+  cat <<'EOF'
+usage: scripts/check-site.sh RELEASE.zip [--packages DIR] [OPTION...]
+       scripts/check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
+                             (--packages DIR | --unpinned) [OPTION...]
+
+Checks the live site as your users' PCs will meet it. For each package the
+release pins (each of the eight when it pins none) it fetches the package
+as the program would, never runs it, and prints one line: the route, the
+bytes, the time and what the program would do with it. Instead of a ZIP it
+takes release.sh's own settings (scripts/release.sh --help) and checks the
+release they make.
+
+options:
+  --packages DIR     beside a ZIP: the folder you publish must hold the
+                     pinned files, byte for byte
+  --ca FILE          trust this CA certificate (PEM or DER), as the users'
+                     PCs do; may be repeated
+  --proxy HOST:PORT  go through this proxy, as the users' PCs do
+  --only PACKAGE     check only this package; may be repeated
+  --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options: the
+                     old Windows are judged by their TLS 1.0 handshake
+  -h, --help         show this help; nothing is checked or changed
+
+A check still running after 900 seconds a package is given up
+(PATCHER_CHECK_SECONDS sets the seconds a package).
+Exit code: 0 when every package checked would run, 1 when one would not,
+2 when nothing was checked or the check did not finish.
+
+example:
+  scripts/check-site.sh dist/KB835732Patcher-1.0.0.zip --ca site-ca.pem
+EOF
+}
 fail() {
   echo "check-site: $*" >&2
   echo "check-site: nothing was checked." >&2
@@ -57,7 +91,8 @@ while [ $# -gt 0 ]; do
     --tls1-turned-on) tls1=1; shift; continue ;;
     --server|--signin|--phone|--help-url|--packages|--ca|--proxy|--only)
       [ $# -ge 2 ] || fail "$1 needs a value" ;;
-    -*) fail "unknown option '$1' (see the top of scripts/check-site.sh)" ;;
+    -h|--help) usage; exit 0 ;;
+    -*) fail "unknown option '$1' (see scripts/check-site.sh --help)" ;;
     *)
       [ -z "$zip" ] || fail "give one release ZIP, not '$zip' and '$1'"
       zip=$(absolute "$1"); shift; continue ;;
@@ -77,6 +112,8 @@ fi
 if [ -z "$zip" ] && [ ${#release_flags[@]} -eq 0 ]; then
   fail "give the release to check: check-site.sh dist/KB835732Patcher-<version>.zip"
 fi
+seconds=${PATCHER_CHECK_SECONDS:-900}
+[[ $seconds =~ ^[1-9][0-9]{0,5}$ ]] || fail "PATCHER_CHECK_SECONDS '$seconds' is not a number of seconds"
 if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
   fail "--proxy '$proxy' is not HOST:PORT"
 fi
@@ -229,12 +266,39 @@ if [ -n "$proxy" ]; then
   export http_proxy=http://$proxy
   echo "check-site: through the proxy $proxy"
 fi
+# A check that hangs (Wine stuck, a server that keeps it busy past every
+# limit of the program's) is ended, with whatever it runs.
+checked=${#only[@]}
+[ "$checked" -gt 0 ] || checked=${#pins[@]}
+[ "$checked" -gt 0 ] || checked=8
+timeout -k 10 $((seconds * checked)) scripts/wine-run.sh "$run/KB835732SiteCheck.exe" "${only[@]}" \
+  >"$scratch/table" 2>&1 &
+timer=$!
+# timeout runs the check in a process group of its own, which a Ctrl-C at
+# the terminal does not reach: it is passed on.
+trap 'kill -TERM "$timer" 2>/dev/null; wait "$timer" || true; exit 130' INT TERM
 code=0
-scripts/wine-run.sh "$run/KB835732SiteCheck.exe" "${only[@]}" >"$scratch/table" 2>&1 || code=$?
+wait "$timer" || code=$?
+trap - INT TERM
 # Under qemu-i386, Wine's own background processes now and then die with a
 # word on the way out; that is no part of the table.
 tr -d '\r' < "$scratch/table" | grep -v -e '^qemu: uncaught target signal' -e '^wine client error' \
   > "$scratch/lines" || true
+ended=
+if [ "$code" = 124 ] || [ "$code" = 137 ]; then
+  packages_checked="$checked packages"
+  [ "$checked" != 1 ] || packages_checked="1 package"
+  ended="ran past its bound of $seconds seconds a package ($((seconds * checked)) s for $packages_checked) and was ended"
+elif grep -q '^wine-run: crashed' "$scratch/lines"; then
+  ended="crashed"
+fi
+if [ -n "$ended" ]; then
+  cat "$scratch/lines"
+  # Ended mid-fetch, it could not delete what it had saved.
+  find "$run" -mindepth 1 -maxdepth 1 ! -name KB835732SiteCheck.exe -exec rm -rf {} +
+  echo "check-site: the check $ended; the lines above are all it finished." >&2
+  exit 2
+fi
 case "$code" in
   0|1|2) ;;
   *) cat "$scratch/lines"; echo "check-site: the check did not finish (exit code $code)" >&2; exit 2 ;;

@@ -5,7 +5,8 @@
 #
 # With a display (DISPLAY set) you click the real windows yourself. Without
 # one it runs under Xvfb, answers the windows itself, saves a screenshot of
-# each step as PNG under build/demo/screenshots, and prints what happened.
+# each step as PNG under build/demo/screenshots, and prints what happened;
+# it fails, saying which, when a step's window was not seen or pictured.
 # The stand-in package records the update as installed, so the second run
 # shows "Patch not required"; each demo starts from an unpatched machine.
 #
@@ -17,6 +18,34 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$(pwd)
+
+usage() {
+  cat <<'EOF'
+usage: scripts/demo.sh [--check]
+
+Builds the program for a demo site on loopback (the patch server behind the
+web sign-in service, serving a stand-in package) and runs it as Windows XP
+under Wine, twice: the first run asks, downloads through the sign-in pages
+and runs the package, the second says the patch is not required. Without a
+display it answers the windows itself, saves a screenshot of each step
+under build/demo/screenshots, and fails when a step was not seen. With one
+(DISPLAY set) you click the windows yourself. Installs what it needs first.
+
+options:
+  --check     show instead what an administrator does before handing the
+              program out: a release pinned to a package folder, checked
+              against the demo site with scripts/check-site.sh
+  -h, --help  show this help; nothing is installed, built or run
+
+example:
+  bash scripts/demo.sh
+EOF
+}
+case "${1:-}" in
+  -h|--help) usage; exit 0 ;;
+  ""|--check) ;;
+  *) echo "demo: unknown argument '$1' (see scripts/demo.sh --help)" >&2; exit 2 ;;
+esac
 
 scripts/install-deps.sh
 cmake --preset test >/dev/null
@@ -66,10 +95,13 @@ PY
   echo "(exit code $code)"
   exit "$code"
 fi
+# The package comes in 8 KiB pieces over some 4.5 s, however fast the
+# machine: the status window counts bytes long enough to be seen.
 python3 - "$here/$demo/served/standin.exe" <<'PY'
 import sys, urllib.parse, urllib.request
 query = urllib.parse.urlencode({"name": "signin", "package": sys.argv[1],
-                                "file": "WindowsXP-KB835732-x86-ENU.EXE", "size": "150000"})
+                                "file": "WindowsXP-KB835732-x86-ENU.EXE", "size": "150000",
+                                "piece": "8192", "interval": "0.25"})
 urllib.request.urlopen("http://127.0.0.1:48080/_control/scenario?" + query).read()
 PY
 
@@ -106,7 +138,8 @@ demo = sys.argv[1]
 for n in (1, 2):
     print(f"-- run {n}")
     status = None
-    for line in open(os.path.join(demo, f"run-{n}.log"), encoding="utf-8"):
+    path = os.path.join(demo, f"run-{n}.log")
+    for line in open(path, encoding="utf-8") if os.path.exists(path) else []:
         e = json.loads(line)
         if e["event"] == "box":
             print(f"   message box {e['caption']!r}: {e['text']!r}, answered {e['answer']}")
@@ -117,16 +150,50 @@ for n in (1, 2):
                 print(f"   status window {status['title']!r}, last line {status['status']!r}")
             print(f"   exit code {e['code']}")
 PY
-  names=(confirmation status-window patch-not-required)
-  i=0
-  for bmp in "$demo"/shots-1/*.bmp "$demo"/shots-2/*.bmp; do
-    [ -e "$bmp" ] || continue
-    name=${names[$i]:-step-$i}
-    python3 scripts/bmp_to_png.py "$bmp" "$demo/screenshots/$((i + 1))-$name.png"
-    i=$((i + 1))
-  done
   echo "-- what the site saw:"
   python3 -c 'import json,urllib.request; [print("  ", r["server"], r["path"], r["agent"]) for r in json.load(urllib.request.urlopen("http://127.0.0.1:48080/_control/log"))]'
   echo "-- package runs: $(cat "$demo/program/WindowsXP-KB835732-x86-ENU.EXE.ran.txt" 2>/dev/null | wc -l); left beside the program: $(ls "$demo/program" | grep -v -e KB835732Patcher.exe -e ran.txt | wc -l) files"
-  echo "screenshots: $(ls "$demo/screenshots" | tr '\n' ' ')(in $demo/screenshots)"
+  # Each step's screenshot, by what the probe logged it shows.
+  python3 - "$demo" <<'PY'
+import json, os, re, sys
+sys.path.insert(0, "scripts")
+from bmp_to_png import convert
+demo, size = sys.argv[1], 150000
+
+
+def under_way(line):
+    count = re.match(r"(\d+) Bytes read \(", line)
+    return bool(count) and 0 < int(count.group(1)) < size
+
+
+steps = [(1, "box", lambda of: of == "Apply the Security Patch?", "1-confirmation.png",
+          "the confirmation box"),
+         (1, "status", under_way, "2-status-window.png",
+          "the status window with a byte count under way"),
+         (2, "box", lambda of: of == "Patch not required", "3-patch-not-required.png",
+          'the "Patch not required" box')]
+missing = []
+for run, what, shows, png, told in steps:
+    path = os.path.join(demo, f"run-{run}.log")
+    events = [json.loads(line) for line in open(path, encoding="utf-8")] \
+        if os.path.exists(path) else []
+    shots = [e for e in events if e["event"] == "screenshot" and e["what"] == what]
+    fitting = [e for e in shots if shows(e["of"])]
+    saved = [e for e in fitting if e["saved"]]
+    if saved:
+        convert(os.path.join(demo, f"shots-{run}", saved[0]["file"]),
+                os.path.join(demo, "screenshots", png))
+    elif fitting:
+        missing.append(f"{told}: its screenshot " + ("showed a blank screen" if fitting[0]["blank"]
+                                                     else "could not be saved"))
+    elif what == "status" and shots:
+        missing.append(f"{told}: pictured only at {shots[0]['of']!r}")
+    else:
+        missing.append(f"{told}: not seen in run {run}")
+print(f"screenshots: {' '.join(sorted(os.listdir(os.path.join(demo, 'screenshots'))))} "
+      f"(in {demo}/screenshots)")
+for step in missing:
+    print(f"demo: missing {step}", file=sys.stderr)
+sys.exit(1 if missing else 0)
+PY
 fi

@@ -29,6 +29,34 @@ systems=("Windows 98" "Windows Me" "Windows NT 4.0 Workstation"
          "Windows 2000" "Windows XP"
          "Windows Server 2003")
 
+usage() {
+  cat <<'EOF'
+usage: scripts/release.sh --server HOST --signin HOST --phone TEXT --help-url URL
+                          (--packages DIR | --unpinned)
+                          [--sign-cert CERT.pem --sign-key KEY.pem] [--out DIR]
+
+Builds the program for your site, pinned to the packages in DIR (the folder
+you publish as /patches/KB835732/ on the patch server), and packs it as
+dist/KB835732Patcher-<version>.zip: the program, ADMINISTRATORS.txt,
+PACKAGES.sha256 and SHA256SUMS. Prints the ZIP's path.
+
+options:
+  --server HOST      the patch server's host name (or HOST:PORT)
+  --signin HOST      the web sign-in service's host name
+  --phone TEXT       the help desk's telephone number, shown in the messages
+  --help-url URL     the help desk's web address, shown in the messages
+  --packages DIR     the packages, each under the name the program asks for
+  --unpinned         no packages: the program runs whatever the server sends
+  --sign-cert FILE   sign the program with this certificate (PEM) ...
+  --sign-key FILE    ... and its private key (PEM, without a password)
+  --out DIR          where the ZIP goes (dist/ in the source folder)
+  -h, --help         show this help; nothing is built or changed
+
+example:
+  scripts/release.sh --server patches.example.org --signin signin.example.org \
+    --phone "555 0100" --help-url http://help.example.org --packages ~/KB835732
+EOF
+}
 fail() {
   echo "release: $*" >&2
   echo "release: nothing was released." >&2
@@ -42,7 +70,8 @@ while [ $# -gt 0 ]; do
     --unpinned) unpinned=1; shift; continue ;;
     --server|--signin|--phone|--help-url|--packages|--sign-cert|--sign-key|--out)
       [ $# -ge 2 ] || fail "$1 needs a value" ;;
-    *) fail "unknown argument '$1' (see the top of scripts/release.sh)" ;;
+    -h|--help) usage; exit 0 ;;
+    *) fail "unknown argument '$1' (see scripts/release.sh --help)" ;;
   esac
   case "$1" in
     --server) server=$2 ;;

@@ -6,13 +6,19 @@ because Wine died as it started, and all others (a failed check among them).
 
 prints "retry NAME: why" or "failed NAME" for each failed test. SUITEs are
 the GoogleTest suites run under Wine: one that never began its first test
-died starting. An end-to-end scenario says so itself (run_scenario.py).
+died starting. An end-to-end scenario says so itself (run_scenario.py). A
+test whose output tells of a crash (scripts/wine-run.sh, run_scenario.py)
+is never retried.
 """
 import sys
 import xml.etree.ElementTree as ElementTree
 
 
 def verdict(name, output, suites):
+    # A crash is a fault of the program, whenever it came: never run again.
+    if any(line.startswith(("wine-run: crashed", "FAIL: the program crashed"))
+           for line in output.splitlines()):
+        return f"failed {name}: a program crashed"
     if any(line.startswith("wine start-up fault:") for line in output.splitlines()):
         return f"retry {name}: the program died before its first window"
     if name in suites and "[==========] Running" not in output:

@@ -12,6 +12,8 @@
 # PATCHER_WINE_VERSION does the same for runs started by ctest. Xvfb is
 # started on a free display when none is given, and the wineserver is kept
 # alive between runs so that a suite pays Wine's start-up only once.
+# A program that crashes ends at once, and the run then says on stderr
+# "wine-run: crashed (WHAT WINE SAW), exit code N".
 set -euo pipefail
 
 # Xvfb, the wineserver and Wine's session processes outlive this run and keep
@@ -31,6 +33,10 @@ export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-$state/base}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# A crash ends the process at once. Wine starts "winedbg --auto" on an
+# unhandled exception whenever the prefix names no other debugger, and
+# winedbg then waits for good with nobody to answer it.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winedbg.exe=d"
 
 native_32bit() {
   /lib/ld-linux.so.2 --version >/dev/null 2>&1 && ! binfmt_enabled
@@ -62,7 +68,7 @@ use_emulation() {
   # libgcc_s too: without it thread exits in Wine's service processes abort.
   export QEMU_SET_ENV=LD_PRELOAD=$shim:/lib/i386-linux-gnu/libgcc_s.so.1
   export WINESERVER=/usr/lib/wine/wineserver64
-  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe,winedbg.exe=d"
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 }
 
 # Why Wine32 cannot run here, or nothing when it can.
@@ -128,7 +134,8 @@ reuse_display() {
 prefix_server() {
   local pid
   for pid in $(pgrep -x wineserver64 2>/dev/null); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+    # The braces: a server that ends meanwhile makes the redirection itself fail.
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
       echo "$pid"; return
     fi
   done
@@ -142,7 +149,7 @@ prefix_server() {
 keep_server() {
   local pid
   pid=$(prefix_server)
-  if [ -n "$pid" ] && ! tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "-p600"; then
+  if [ -n "$pid" ] && ! { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -q -- "-p600"; then
     timeout 60 "${WINESERVER:-wineserver}" -w >/dev/null 2>&1 9>&- || true
   fi
   "${WINESERVER:-wineserver}" -p600 >/dev/null 2>&1 9>&- || true
@@ -157,8 +164,6 @@ make_prefix() {
   timeout 300 wineboot -i >/dev/null 2>&1 9>&- || true
   # No window manager under Xvfb: unmanaged windows avoid Wine's 2 s waits.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
-  # A crash ends the process instead of starting the debugger.
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 9>&- || true
   touch "$WINEPREFIX/.patcher-ready"
 }
 
@@ -215,8 +220,21 @@ exec 9>&-
 # Wine's session processes (services, the desktop) outlive the program and
 # keep whatever output they inherit; through a file, nobody waits on a pipe.
 output=$(mktemp "$state/run.XXXXXX")
+pass_on() {
+  grep -v "^ERROR: ld.so: object .* from LD_PRELOAD cannot be preloaded" "$output" || true
+  rm -f "$output"
+}
+# A run ended by a signal (a caller's time limit, a Ctrl-C) still passes on
+# what the program had printed.
+trap pass_on EXIT
 code=0
 wine "$@" >"$output" 2>&1 </dev/null || code=$?
-grep -v "^ERROR: ld.so: object .* from LD_PRELOAD cannot be preloaded" "$output" || true
-rm -f "$output"
+# The exit status keeps only the low 8 bits of an exception's code, so a
+# crash looks like any exit code. Wine tells of it, whatever WINEDEBUG says.
+crash=$(sed -n 's/^wine: \(.*\) (thread [0-9a-fA-F]*), starting debugger\.\.\..*/\1/p' "$output" | head -1)
+trap - EXIT
+pass_on
+if [ "$code" != 0 ] && [ -n "$crash" ]; then
+  echo "wine-run: crashed ($crash), exit code $code" >&2
+fi
 exit "$code"

@@ -7,6 +7,27 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# The administrator's commands answer -h and --help with their usage, an
+# example and exit code 0, and change nothing: run from a tree of their own,
+# which must hold nothing new afterwards (no build folder, no Wine prefix;
+# install-deps.sh is not there to be run).
+mkdir -p "$work/tree/scripts"
+cp "$repo/scripts/release.sh" "$repo/scripts/check-site.sh" "$repo/scripts/demo.sh" "$work/tree/scripts/"
+tree=$(printf '%s\n' . ./scripts ./scripts/check-site.sh ./scripts/demo.sh ./scripts/release.sh)
+for script in release.sh check-site.sh demo.sh; do
+  for option in -h --help; do
+    code=0
+    env -u PATCHER_CHECK_STATE -u PATCHER_WINE_STATE "$work/tree/scripts/$script" "$option" \
+      >"$work/help.out" 2>"$work/help.err" </dev/null || code=$?
+    [ "$code" = 0 ] && grep -q "^usage: scripts/$script" "$work/help.out" &&
+      grep -q "^example:" "$work/help.out" && [ ! -s "$work/help.err" ] ||
+      { echo "FAIL: $script $option (exit code $code):"; cat "$work/help.out" "$work/help.err"; exit 1; }
+    [ "$(cd "$work/tree" && find . | sort)" = "$tree" ] ||
+      { echo "FAIL: $script $option changed its tree:"; (cd "$work/tree" && find .); exit 1; }
+  done
+done
+echo "help: ok"
 # A release build never silently carries test or demo hosts.
 if out=$(cmake -S "$repo" -B "$work/unset" --preset release 2>&1); then
   echo "release preset configured without site settings"; exit 1

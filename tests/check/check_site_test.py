@@ -153,6 +153,16 @@ CONFIGURATIONS = {
         "message": "check: the patch server does not answer (above), so nothing more was "
                    "checked.",
         "requests": []},
+    # A server that holds the check past the bound given to it, well before
+    # the program's own 30 s without an answer: ended, and nothing left.
+    "past_bound": {
+        "site": {"name": "hang"}, "args": ["--only", XP], "env": {"PATCHER_CHECK_SECONDS": "20"},
+        "code": 2, "lines": {},
+        # What it had printed is shown.
+        "summary": "checking http://127.0.0.1:48080/patches/KB835732/ (sign-in service "
+                   "localhost:48443), pinned release",
+        "message": "check-site: the check ran past its bound of 20 seconds a package (20 s for 1 "
+                   "package) and was ended"},
 }
 
 # Bad input: a clear message, exit code 2, and no build folder, no prefix.
@@ -242,7 +252,8 @@ def run_configuration(config, name):
     known = values(config)
     c = CONFIGURATIONS[name]
     state = os.path.join(config["work"], "state")
-    env = dict(os.environ, PATCHER_CHECK_STATE=state, PATCHER_WINE_STATE=config["wine_state"])
+    env = dict(os.environ, PATCHER_CHECK_STATE=state, PATCHER_WINE_STATE=config["wine_state"],
+               **c.get("env", {}))
     site_control(config, **{k: fill(v, known) for k, v in c["site"].items()})
     args = release_flags(config, known["pinned"]) if c.get("flags") else [known["zip"]]
     args += [fill(a, known) for a in c.get("args", [])]
@@ -263,7 +274,7 @@ def run_configuration(config, name):
         failures.append(f"exit code {result.returncode}, expected {c['code']}")
     if "summary" in c and c["summary"] not in result.stdout.splitlines():
         failures.append(f"no line '{c['summary']}'")
-    if "message" in c and c["message"] not in result.stdout:
+    if "message" in c and c["message"] not in result.stdout + result.stderr:
         failures.append(f"no message '{c['message']}'")
     if "least_seconds" in c:
         for line in lines.values():

@@ -34,6 +34,19 @@ SQUID_PORT = 48128
 # The emulated Windows of the 95 family that have a package.
 NINE_X = ("win98", "winme")
 
+# Windows ends a process that an exception killed with the exception's code,
+# which has its top bit set; the program itself always ends with 1.
+CRASHES = {0xC0000005: "access violation", 0xC000001D: "illegal instruction",
+           0xC0000094: "integer division by zero", 0xC00000FD: "stack overflow",
+           0xC0000409: "stack buffer overrun", 0x80000003: "breakpoint"}
+
+
+def crash(code):
+    """The exception an exit code tells of, or None when it is no crash."""
+    if code < 0x80000000:
+        return None
+    return f"exception 0x{code:08X}" + (f" ({CRASHES[code]})" if code in CRASHES else "")
+
 
 def wine_prefix():
     """The prefix scripts/wine-run.sh runs in."""
@@ -452,7 +465,10 @@ def run_program(config, name, s, root, folder, program, planted):
     # Every scenario begins with a box. A program (or probe) that ended any
     # other way before showing a window never got to be checked: under qemu
     # that is Wine dying as it starts, which scripts/test.sh may run again.
-    if result and not any(e["event"] in ("box", "window") for e in events) and code != 1:
+    # A crash is the program's own fault, never that.
+    crashed = any(e["event"] in ("exit", "second-exit") and crash(e["code"]) for e in events)
+    if result and not any(e["event"] in ("box", "window") for e in events) and code != 1 \
+            and not crashed:
         print(f"wine start-up fault: ended with code {code} before the program's first window")
     return result
 
@@ -472,6 +488,9 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
     windows = [e for e in events if e["event"] == "window"]
     exits = [e for e in events if e["event"] == "exit"]
 
+    for e in events:
+        if e["event"] in ("exit", "second-exit") and crash(e["code"]):
+            f.check(False, f"the program crashed: {crash(e['code'])}")
     f.check(code == 1 and [e["code"] for e in exits] == [1],
             f"exit code 1 expected, probe gave {code} and {exits}")
     if s.get("max_ms") and exits:

@@ -55,6 +55,19 @@ class StartupFaults(unittest.TestCase):
             "failed program_imports",
         ], got)
 
+    def test_a_crash_is_never_retried(self):
+        # Both died before their first window or test, as Wine does when it
+        # fails to start; the crash lines tell them apart.
+        crashed_suite = "wine-run: crashed (Unhandled page fault on write access to 00000000 " \
+                        "at address 00401000), exit code 5\n"
+        got = verdicts([
+            ("e2e_cancel", "fail", "FAIL: the program crashed: exception 0xC0000005 (access "
+                                   "violation)\n" + STARTUP),
+            ("wine_unit_tests", "fail", crashed_suite),
+        ], suites=["wine_unit_tests"])
+        self.assertEqual(["failed e2e_cancel: a program crashed",
+                          "failed wine_unit_tests: a program crashed"], got)
+
     def test_a_check_that_merely_mentions_the_marker_is_not_retried(self):
         got = verdicts([("e2e_x", "fail", "FAIL: status line 'wine start-up fault: x'\n")])
         self.assertEqual(["failed e2e_x"], got)

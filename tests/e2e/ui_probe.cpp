@@ -72,11 +72,28 @@ std::string ClassOf(HWND window)
     return std::string(name, n > 0 ? n : 0);
 }
 
-// The screen as a 24-bit bottom-up BMP; the driver turns it into PNG.
-void SaveScreenshot(const char* what)
+// Whether a picture is one colour all over: the screen before anything of
+// the program has reached it, which is no picture of the program.
+bool IsBlank(const unsigned char* bits, DWORD size)
+{
+    for (DWORD i = 3; i < size; ++i)
+        if (bits[i] != bits[i % 3])
+            return false;
+    return true;
+}
+
+// The screen as a 24-bit bottom-up BMP; the driver turns it into PNG. The
+// log says what it shows ("of": the box's caption, the status line) and
+// whether it was saved whole. A blank screen is looked at again for up to
+// 2 s, as the program's windows reach the X server in their own time.
+void SaveScreenshot(const char* what, const std::string& of)
 {
     if (g_screenshots.empty())
         return;
+    bool saved = false;
+    bool blank = true;
+    char name[32];
+    std::snprintf(name, sizeof name, "%02d-%s.bmp", ++g_shotCount, what);
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
     HDC screen = GetDC(nullptr);
@@ -92,30 +109,36 @@ void SaveScreenshot(const char* what)
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        GdiFlush();
         DWORD stride = ((width * 3 + 3) / 4) * 4;
         DWORD imageSize = stride * height;
+        for (int look = 0; look < 20 && blank; ++look) {
+            if (look > 0)
+                Sleep(100);
+            HGDIOBJ old = SelectObject(memory, bitmap);
+            bool copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+            SelectObject(memory, old);
+            GdiFlush();
+            blank = !copied || IsBlank(static_cast<const unsigned char*>(bits), imageSize);
+        }
         BITMAPFILEHEADER file;
         std::memset(&file, 0, sizeof file);
         file.bfType = 0x4d42;
         file.bfOffBits = sizeof file + sizeof info.bmiHeader;
         file.bfSize = file.bfOffBits + imageSize;
-        char path[MAX_PATH];
-        std::snprintf(path, sizeof path, "%s\\%02d-%s.bmp", g_screenshots.c_str(), ++g_shotCount,
-                      what);
-        if (FILE* out = std::fopen(path, "wb")) {
-            std::fwrite(&file, sizeof file, 1, out);
-            std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
-            std::fwrite(bits, imageSize, 1, out);
-            std::fclose(out);
+        std::string path = g_screenshots + "\\" + name;
+        if (FILE* out = std::fopen(path.c_str(), "wb")) {
+            saved = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                    std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+                    std::fwrite(bits, imageSize, 1, out) == 1;
+            saved = std::fclose(out) == 0 && saved && !blank;
         }
         DeleteObject(bitmap);
     }
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    Log(std::string("{\"event\": \"screenshot\", \"what\": \"") + what + "\", \"of\": " + Json(of) +
+        ", \"file\": " + Json(name) + ", \"saved\": " + (saved ? "true" : "false") +
+        ", \"blank\": " + (blank ? "true" : "false") + "}");
 }
 
 struct BoxParts {
@@ -264,7 +287,7 @@ bool RecordAndAnswerBox(HWND box, const char* answer)
                   owned ? "true" : "false", answer);
     Log("{\"event\": \"box\", \"caption\": " + Json(caption) + ", \"text\": " + Json(parts.text) +
         ", \"buttons\": " + buttons + tail);
-    SaveScreenshot("box");
+    SaveScreenshot("box", caption);
     int id = std::strcmp(answer, "CANCEL") == 0 ? IDCANCEL : IDOK;
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
     return true;
@@ -577,7 +600,7 @@ int main(int argc, char** argv)
             // Pictured mid-download, past the sign-in pages.
             if (!picturedStatus && std::atol(status.c_str()) >= 50000) {
                 picturedStatus = true;
-                SaveScreenshot("status");
+                SaveScreenshot("status", status);
             }
         }
         if (wait == WAIT_OBJECT_0 && !ended) {

@@ -22,7 +22,8 @@ Scenarios (query `name`, with `size` and `package` where they apply):
   signin        sign-in page (RT, ST, banner); the login URL answers a
                 return-URL page whose link carries a ticket back to the patch
                 server (to the name `file`, or else to the one first asked
-                for), which serves the package only for that ticket
+                for), which serves the package only for that ticket; with
+                `interval`, at the pace of slow
   banner        a sign-in page with the banner only
   return-nolink the login URL answers a return-URL page without a usable link
   return-again  the return URL answers yet another return-URL page
@@ -415,6 +416,8 @@ def handler_for(site, server_name):
                     with site.lock:
                         site.asked[rt] = url.path
                     return self.send_body(site.signin_page(rt, "st-" + secrets.token_hex(6)))
+                if "interval" in s:
+                    return self.send_paced(site.package_bytes(), s)
             if name == "redirect-self":
                 return self.redirect(f"http://127.0.0.1:{site.http_port}{self.path}")
             if name == "redirect-chain":
@@ -482,22 +485,25 @@ def handler_for(site, server_name):
                     pass
                 return None
             if name == "slow":
-                interval = float(s.get("interval", "0.05"))
-                piece = int(s.get("piece", "1024"))
-                self.send_response(200)
-                self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(len(body)))
-                self.send_header("Connection", "close")
-                self.end_headers()
-                # The pace holds on a loaded machine: each piece is due at a
-                # fixed time from the first, however late the last one went.
-                start = time.monotonic()
-                for n, i in enumerate(range(0, len(body), piece)):
-                    time.sleep(max(0.0, start + n * interval - time.monotonic()))
-                    self.wfile.write(body[i:i + piece])
-                    self.wfile.flush()
-                return None
+                return self.send_paced(body, s)
             return self.send_body(body, ctype="application/octet-stream")
+
+        def send_paced(self, body, s):
+            """`piece` bytes (1024) every `interval` seconds (0.05)."""
+            interval = float(s.get("interval", "0.05"))
+            piece = int(s.get("piece", "1024"))
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            # The pace holds on a loaded machine: each piece is due at a
+            # fixed time from the first, however late the last one went.
+            start = time.monotonic()
+            for n, i in enumerate(range(0, len(body), piece)):
+                time.sleep(max(0.0, start + n * interval - time.monotonic()))
+                self.wfile.write(body[i:i + piece])
+                self.wfile.flush()
 
         def folder(self, url, directory):
             """A name is served only when the folder holds it in exactly

@@ -73,10 +73,10 @@ class SimulatedSite(unittest.TestCase):
         query = "&".join(f"{k}={v}" for k, v in params.items())
         self.get(f"http://127.0.0.1:{self.http}/_control/scenario?{query}")
 
-    def raw_package_answer(self):
+    def raw_package_answer(self, path="/patches/KB835732/x.exe"):
         """Header and body as the socket delivers them, however the server ends."""
         with socket.create_connection(("127.0.0.1", self.http), timeout=10) as s:
-            s.sendall(b"GET /patches/KB835732/x.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+            s.sendall(b"GET " + path.encode() + b" HTTP/1.1\r\nHost: x\r\n\r\n")
             data = b""
             while chunk := s.recv(65536):
                 data += chunk
@@ -232,13 +232,24 @@ class SimulatedSite(unittest.TestCase):
         self.assert_held_until_logged(probe_log, '{"event": "second-exit", "code": 1}\n',
                                       "answered before either copy's exit was logged")
 
-    def test_slow_sends_its_pieces_on_a_schedule(self):
-        self.control(name="slow", size=1024, piece=256, interval=0.2)
-        started = time.monotonic()
-        head, body = self.raw_package_answer()
-        self.assertGreaterEqual(time.monotonic() - started, 0.6)
-        self.assertIn(b"Content-Length: 1024", head)
-        self.assertEqual(1024, len(body))
+    def ticketed_path(self):
+        """Where the sign-in route's return link leads, ticket and all."""
+        _, page = self.get(self.package_url())
+        rt = re.search(r'name="RT" value="([^"]*)"', page.decode()).group(1)
+        _, ret = self.get(f"https://localhost:{self.https}/login/?RT={rt};ST=st-1")
+        link = re.search(r'<P><A HREF="([^"]*);">', ret.decode()).group(1)
+        return link[len(f"http://127.0.0.1:{self.http}"):]
+
+    def test_slow_and_the_paced_signin_route_send_their_pieces_on_a_schedule(self):
+        for name in ("slow", "signin"):
+            with self.subTest(name):
+                self.control(name=name, size=1024, piece=256, interval=0.2)
+                path = self.ticketed_path() if name == "signin" else "/patches/KB835732/x.exe"
+                started = time.monotonic()
+                head, body = self.raw_package_answer(path)
+                self.assertGreaterEqual(time.monotonic() - started, 0.6)
+                self.assertIn(b"Content-Length: 1024", head)
+                self.assertEqual(1024, len(body))
 
 
 class TakenPort(unittest.TestCase):
