@@ -23,9 +23,11 @@ for side in first second-with-a-longer-path; do
 done
 a=$(echo "$work"/first/dist/*.zip) b=$(echo "$work"/second-with-a-longer-path/dist/*.zip)
 if cmp "$a" "$b"; then
-  unzip -p "$a" KB835732Patcher.exe > "$work/program.exe"
-  echo "reproducible: $(basename "$a") $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes);" \
-       "program $(sha256sum < "$work/program.exe" | cut -c1-64) ($(stat -c %s "$work/program.exe") bytes)"
+  echo "reproducible: $(basename "$a") $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes)"
+  for exe in KB835732Patcher.exe KB835732SiteCheck.exe; do
+    unzip -p "$a" "$exe" > "$work/$exe"
+    echo "  $exe $(sha256sum < "$work/$exe" | cut -c1-64) ($(stat -c %s "$work/$exe") bytes)"
+  done
 else
   echo "the two releases differ"; exit 1
 fi
