@@ -128,7 +128,9 @@ reuse_display() {
 prefix_server() {
   local pid
   for pid in $(pgrep -x wineserver64 2>/dev/null); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+    # Others' servers come and go: one gone since pgrep is no word of ours
+    # (2> first, so that it covers the failed redirection too).
+    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
       echo "$pid"; return
     fi
   done
