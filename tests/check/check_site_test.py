@@ -294,9 +294,10 @@ def run_configuration(config, name):
         # made from the same settings is the same).
         with zipfile.ZipFile(known["zip"]) as z:
             released = z.read("KB835732SiteCheck.exe")
-        ran = os.path.join(run, "KB835732SiteCheck.exe")
-        if left and open(ran, "rb").read() != released:
-            failures.append("the check that ran is not the one the release holds")
+        if left:
+            with open(os.path.join(run, "KB835732SiteCheck.exe"), "rb") as f:
+                if f.read() != released:
+                    failures.append("the check that ran is not the one the release holds")
     print(f"{out}{err}exit code {code}")
     output = [line for line in out.splitlines() if not line.startswith("check-site: ")]
     lines = {line.split(" | ")[1]: line for line in output
