@@ -92,7 +92,8 @@ head -1 "$notes" | grep -q "^UNPINNED BUILD" || { echo "the notes do not start b
 for exe in KB835732Patcher.exe KB835732SiteCheck.exe; do
   grep -qxF "  $(grep " $exe\$" "$work/unpacked/SHA256SUMS")" "$notes" ||
     { echo "the notes do not carry the SHA256SUMS line of $exe"; exit 1; }
-  osslsigncode verify -CAfile "$work/cert.pem" -in "$work/unpacked/$exe" | grep -q "Signature verification: ok"
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$work/unpacked/$exe" 2>&1 |
+    grep -q "Signature verification: ok" || { echo "$exe is not signed"; exit 1; }
 done
 grep -q "patches.example.org" "$notes"
 # Tampering is caught by the sums.
