@@ -160,8 +160,6 @@ TEST(CheckReport, EveryLineWhole)
          nothing + "silence: http://patches.example.org did not answer (WinINet error 12002))"},
         {Line(Unanswered(10060)),
          nothing + "silence: http://patches.example.org did not answer (WinINet error 10060))"},
-        {Line(Unanswered(12030)),
-         nothing + "http://patches.example.org closed the connection (WinINet error 12030))"},
         {Line(Unanswered(12031)),
          nothing + "http://patches.example.org closed the connection (WinINet error 12031))"},
         {Line(Unanswered(12037, kSignInUrl)),
@@ -179,15 +177,6 @@ TEST(CheckReport, EveryLineWhole)
         {Line(Unanswered(12055, kSignInUrl)),
          nothing + "the certificate of https://signin.example.org is refused (WinINet error "
                    "12055))"},
-        {Line(Unanswered(12157, kSignInUrl)),
-         nothing + "the certificate of https://signin.example.org is refused (WinINet error "
-                   "12157))"},
-        {Line(Unanswered(12169, kSignInUrl)),
-         nothing + "the certificate of https://signin.example.org is refused (WinINet error "
-                   "12169))"},
-        {Line(Unanswered(12170, kSignInUrl)),
-         nothing + "the certificate of https://signin.example.org is refused (WinINet error "
-                   "12170))"},
         {Line(Unanswered(12152)),
          nothing + "http://patches.example.org did not answer in HTTP (WinINet error 12152))"},
         {Line(Unanswered(1, "")), nothing + "the server could not be requested (WinINet error 1))"},
