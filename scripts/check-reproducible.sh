@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a pinned release from two clean copies of the source tree (the files
 # git tracks or would track, as they stand) in different folders, from the
-# same package folder and settings, and compares the two ZIPs byte for byte.
+# same package folder and settings, and compares the two ZIPs byte for byte;
+# and the program in them must be at most 48 KiB (49,152 bytes).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -23,11 +24,14 @@ for side in first second-with-a-longer-path; do
 done
 a=$(echo "$work"/first/dist/*.zip) b=$(echo "$work"/second-with-a-longer-path/dist/*.zip)
 if cmp "$a" "$b"; then
-  echo "reproducible: $(basename "$a") $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes)"
-  for exe in KB835732Patcher.exe KB835732SiteCheck.exe; do
-    unzip -p "$a" "$exe" > "$work/$exe"
-    echo "  $exe $(sha256sum < "$work/$exe" | cut -c1-64) ($(stat -c %s "$work/$exe") bytes)"
-  done
+  unzip -p "$a" KB835732Patcher.exe > "$work/program.exe"
+  unzip -p "$a" KB835732SiteCheck.exe > "$work/check.exe"
+  size=$(stat -c %s "$work/program.exe")
+  echo "reproducible: $(basename "$a") $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes);" \
+       "program $(sha256sum < "$work/program.exe" | cut -c1-64) ($size bytes);" \
+       "check $(sha256sum < "$work/check.exe" | cut -c1-64) ($(stat -c %s "$work/check.exe") bytes)"
 else
   echo "the two releases differ"; exit 1
 fi
+# The released program, unsigned, stays within 48 KiB.
+[ "$size" -le 49152 ] || { echo "the program is $size bytes, more than 49152"; exit 1; }

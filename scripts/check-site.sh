@@ -3,10 +3,11 @@
 # release holds (KB835732SiteCheck.exe, built from the program's own
 # download engine, sign-in handling and pins in the same build as the
 # program) under Wine from this machine, the very file an administrator
-# would run on a PC of the site, and prints one line per package: how it came (directly or through the sign-in
-# pages, redirects), its bytes and whether the server announced them, time
-# and rate, and what the program would do with it: run it, refuse it, or be
-# "unable to download" it, and why. Nothing fetched is ever run, and nothing
+# would run on a PC of the site, and prints one line per package: how it
+# came (directly or through the sign-in pages, redirects), its bytes and
+# whether the server announced them, time and rate, and what the program
+# would do with it: run it, refuse it, or be "unable to download" it, and
+# why. Nothing fetched is ever run, and nothing
 # is left behind.
 #
 #   check-site.sh dist/KB835732Patcher-<version>.zip [--packages DIR] [OPTION...]
@@ -18,6 +19,15 @@
 #   --proxy HOST:PORT  go through this proxy, as the users' PCs do (without
 #                      it the check goes direct, whatever http_proxy says)
 #   --only PACKAGE     check only this package; may be repeated
+#   --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options (by
+#                      policy): Windows 98, Me, NT 4.0 and 2000 are judged by
+#                      their TLS 1.0 handshake, not left at SSL 3.0, their
+#                      default, which cannot be tried from here
+#
+# Every HTTPS host on a package's route (the sign-in service, a redirect to
+# https) is then tried with gnutls-cli as that package's Windows makes the
+# handshake (scripts/handshakes.py): the line says what fails there and what
+# to change on the server.
 #
 # With a release ZIP the settings and pins are its own (ADMINISTRATORS.txt,
 # PACKAGES.sha256, and the program and the check must hold the same); a
@@ -28,8 +38,8 @@
 # Exit code: 0 when every package checked would run, 1 when one would not,
 # 2 when nothing was checked (bad input, a failed build, no Wine, a patch
 # server that does not answer). Works under build/check-site, with a Wine
-# prefix of its own there (and the CA helper built there for --ca); PATCHER_CHECK_STATE and PATCHER_WINE_STATE name
-# other folders.
+# prefix of its own there (and the CA helper built there for --ca);
+# PATCHER_CHECK_STATE and PATCHER_WINE_STATE name other folders.
 set -euo pipefail
 export LC_ALL=C
 here=$PWD
@@ -43,10 +53,11 @@ fail() {
 }
 absolute() { case "$1" in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
 
-zip= packages= cas=() proxy= only=() release_flags=()
+zip= packages= cas=() proxy= only=() release_flags=() tls1=
 while [ $# -gt 0 ]; do
   case "$1" in
     --unpinned) release_flags+=("$1"); shift; continue ;;
+    --tls1-turned-on) tls1=1; shift; continue ;;
     --server|--signin|--phone|--help-url|--packages|--ca|--proxy|--only)
       [ $# -ge 2 ] || fail "$1 needs a value" ;;
     -*) fail "unknown option '$1' (see the top of scripts/check-site.sh)" ;;
@@ -72,6 +83,8 @@ fi
 if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
   fail "--proxy '$proxy' is not HOST:PORT"
 fi
+command -v gnutls-cli >/dev/null ||
+  fail "the PCs' handshakes are tried with gnutls-cli: install it (apt-get install gnutls-bin, or scripts/install-deps.sh)"
 
 scratch=$(mktemp -d)
 own_wine=
@@ -242,10 +255,17 @@ scripts/wine-run.sh --version winxp "$run/KB835732SiteCheck.exe" "${only[@]}" \
   >"$scratch/table" 2>&1 || code=$?
 # Under qemu-i386, Wine's own background processes now and then die with a
 # word on the way out; that is no part of the table.
-tr -d '\r' < "$scratch/table" | grep -v -e '^qemu: uncaught target signal' -e '^wine client error' || true
+tr -d '\r' < "$scratch/table" | grep -v -e '^qemu: uncaught target signal' -e '^wine client error' \
+  > "$scratch/lines" || true
+case "$code" in
+  0|1|2) ;;
+  *) cat "$scratch/lines"; echo "check-site: the check did not finish (exit code $code)" >&2; exit 2 ;;
+esac
+# The handshake each package's Windows would make at the HTTPS hosts of its
+# route: Wine's TLS is not the PCs'.
+judged=0
+python3 scripts/handshakes.py --code "$code" ${proxy:+--proxy "$proxy"} \
+  ${tls1:+--tls1-turned-on} < "$scratch/lines" || judged=$?
 left=$(ls -A "$run" | grep -vx KB835732SiteCheck.exe || true)
 [ -z "$left" ] || { echo "check-site: the check left files behind in $run: $left" >&2; exit 2; }
-case "$code" in
-  0|1|2) exit "$code" ;;
-  *) echo "check-site: the check did not finish (exit code $code)" >&2; exit 2 ;;
-esac
+exit "$judged"

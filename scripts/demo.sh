@@ -13,7 +13,7 @@
 # the program out: a release pinned to a package folder (the stand-in under
 # the Windows XP and Windows 98 names), checked against the demo site with
 # scripts/check-site.sh, whose own Wine prefix trusts the site's CA only
-# because --ca names it.
+# because --ca names it, for PCs with TLS 1.0 turned on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$(pwd)
@@ -53,15 +53,16 @@ if [ "${1:-}" = --check ]; then
   done
   zip=$(scripts/release.sh --server 127.0.0.1:48080 --signin localhost:48443 --phone 555-0100 \
     --help-url http://127.0.0.1:48080/help --packages "$demo/packages" --out "$demo/dist" 2>/dev/null)
-  # The patch server behind the sign-in pages, serving the folder's file.
+  # The patch server behind the sign-in pages, serving the folder's file;
+  # the sign-in service behind a GnuTLS front that offers the old PCs' TLS.
   python3 - "$here/$demo/served/standin.exe" <<'PY'
 import sys, urllib.parse, urllib.request
-query = urllib.parse.urlencode({"name": "signin", "package": sys.argv[1]})
+query = urllib.parse.urlencode({"name": "signin", "package": sys.argv[1], "tls": "3des"})
 urllib.request.urlopen("http://127.0.0.1:48080/_control/scenario?" + query).read()
 PY
-  echo "\$ scripts/check-site.sh ${zip#"$here/"} --ca build/site/ca.crt"
+  echo "\$ scripts/check-site.sh ${zip#"$here/"} --ca build/site/ca.crt --tls1-turned-on"
   code=0
-  scripts/check-site.sh "$zip" --ca build/site/ca.crt || code=$?
+  scripts/check-site.sh "$zip" --ca build/site/ca.crt --tls1-turned-on || code=$?
   echo "(exit code $code)"
   exit "$code"
 fi

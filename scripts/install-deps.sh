@@ -8,7 +8,7 @@ packages=(
   clang-tidy clang-format cppcheck gcovr
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 qemu-user-static xvfb x11-utils imagemagick osslsigncode
-  nginx squid
+  nginx squid gnutls-bin lighttpd lighttpd-mod-gnutls
 )
 
 as_root() {
@@ -29,7 +29,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
 fi
 as_root apt-get update -q
-# nginx and squid serve the tests only, started by them on loopback ports:
+# nginx, squid and lighttpd serve the tests only, started by them on loopback ports:
 # their packages must not start them as services on every interface.
 # Debian asks /usr/sbin/policy-rc.d before starting a service; 101 says no.
 policy=/usr/sbin/policy-rc.d

@@ -164,6 +164,19 @@ make_prefix() {
   touch "$WINEPREFIX/.patcher-ready"
 }
 
+# The PCs of the package table speak TLS 1.0 at most (SSL 3.0, which Wine no
+# longer speaks, aside), so the prefix does too: Wine's TLS honours
+# Schannel's own switches. Prefixes made before this are mended once.
+limit_tls() {
+  [ -f "$WINEPREFIX/.patcher-tls10" ] && return
+  local protocol key='HKLM\System\CurrentControlSet\Control\SecurityProviders\SCHANNEL\Protocols'
+  for protocol in 'TLS 1.1' 'TLS 1.2' 'TLS 1.3'; do
+    wine reg add "$key\\$protocol\\Client" /v Enabled /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
+    wine reg add "$key\\$protocol\\Client" /v DisabledByDefault /t REG_DWORD /d 1 /f >/dev/null 2>&1 9>&-
+  done
+  touch "$WINEPREFIX/.patcher-tls10"
+}
+
 case "${1:-}" in
   --probe)
     reason=$(why_not)
@@ -197,6 +210,7 @@ flock 9
 reuse_display
 make_prefix
 keep_server
+limit_tls
 if [ -n "$version" ]; then wine winecfg -v "$version" >/dev/null 2>&1 9>&-; fi
 flock -u 9
 exec 9>&-

@@ -120,8 +120,12 @@ TEST(CheckReport, EveryLineWhole)
                        f.report.fetches = 3;
                        f.report.redirects = 1;
                        f.report.lengthAnnounced = false;
+                       // Where the PCs' own TLS must make a secure channel.
+                       std::strcpy(f.report.secureHosts, "signin.example.org:443, sso:8443");
+                       f.report.moreSecureHosts = true;
                    })),
-         xp + "sign-in pages (2 follow-up fetches), 1 redirect | 150000 bytes, NO LENGTH "
+         xp + "sign-in pages (2 follow-up fetches), 1 redirect, HTTPS at signin.example.org:443, "
+              "sso:8443 and more | 150000 bytes, NO LENGTH "
               "announced (warning: only the pin would catch a cut) | 1.5 s, 97 KB/s | runs "
               "(SHA-256 as pinned)"},
         {Line(With(Arrived(),
@@ -129,8 +133,10 @@ TEST(CheckReport, EveryLineWhole)
                        f.report.fetches = 2;
                        f.report.lengthAnnounced = false;
                        f.pinnedRelease = false;
+                       std::strcpy(f.report.secureHosts, "signin.example.org:443");
                    })),
-         xp + "sign-in pages (1 follow-up fetch), 0 redirects | 150000 bytes, NO LENGTH "
+         xp + "sign-in pages (1 follow-up fetch), 0 redirects, HTTPS at signin.example.org:443 | "
+              "150000 bytes, NO LENGTH "
               "announced (warning: a cut would go unseen) | 1.5 s, 97 KB/s | runs (unpinned "
               "release: not compared)"},
         // A pinned release refuses another file, and one it holds no pin for.
@@ -174,6 +180,13 @@ TEST(CheckReport, EveryLineWhole)
         {Line(Unanswered(12057, kSignInUrl)),
          nothing + "the certificate of https://signin.example.org is refused: not from a CA the "
                    "PCs trust, or its revocation cannot be checked (WinINet error 12057))"},
+        // A secure channel that could not be set up is no certificate's fault.
+        {Line(Unanswered(12157, kSignInUrl)),
+         nothing + "no secure channel to https://signin.example.org: no protocol or cipher suite "
+                   "in common (WinINet error 12157))"},
+        {Line(Unanswered(12044, kSignInUrl)),
+         nothing + "https://signin.example.org asks the PCs for a certificate of their own "
+                   "(WinINet error 12044))"},
         {Line(Unanswered(12055, kSignInUrl)),
          nothing + "the certificate of https://signin.example.org is refused (WinINet error "
                    "12055))"},

@@ -28,7 +28,9 @@ constexpr unsigned long kUnknownCa = 12045;
 constexpr unsigned long kCertificateErrors = 12055;
 // Wine 8 answers this one, not kUnknownCa, for a root it does not hold.
 constexpr unsigned long kRevocationFailed = 12057;
+// A secure channel that could not be set up: no protocol or suite in common.
 constexpr unsigned long kSecureChannel = 12157;
+constexpr unsigned long kClientCertificate = 12044;
 constexpr unsigned long kInvalidCertificate = 12169;
 constexpr unsigned long kCertificateRevoked = 12170;
 constexpr unsigned long kInvalidServerResponse = 12152;
@@ -120,8 +122,17 @@ void AddRequestFailure(char (&text)[N], const DownloadReport& report)
         Add(text, origin);
         Add(text, " is refused: not from a CA the PCs trust, or its revocation cannot be checked");
         break;
-    case kCertificateErrors:
     case kSecureChannel:
+        // Protocol or suites, before any certificate is looked at.
+        Add(text, "no secure channel to ");
+        Add(text, origin);
+        Add(text, ": no protocol or cipher suite in common");
+        break;
+    case kClientCertificate:
+        Add(text, origin);
+        Add(text, " asks the PCs for a certificate of their own");
+        break;
+    case kCertificateErrors:
     case kInvalidCertificate:
     case kCertificateRevoked:
         Add(text, "the certificate of ");
@@ -226,6 +237,13 @@ void AddRoute(char (&text)[N], const DownloadReport& report)
     Add(text, ", ");
     AddNumber(text, static_cast<unsigned long long>(report.redirects));
     Add(text, report.redirects == 1 ? " redirect" : " redirects");
+    // Where the PCs' own TLS must make a secure channel.
+    if (report.secureHosts[0] != '\0') {
+        Add(text, ", HTTPS at ");
+        Add(text, report.secureHosts);
+        if (report.moreSecureHosts)
+            Add(text, " and more");
+    }
 }
 
 template <size_t N>

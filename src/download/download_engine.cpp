@@ -150,27 +150,67 @@ bool CrackWebAddress(const char* url, WebAddress& address)
            AppendText(address.object, query);
 }
 
+// The limits go on the connection and on each request as well: that a
+// request takes over its connection's is documented nowhere for the WinINet
+// of older Internet Explorers, while InternetSetOption takes them on any
+// handle.
+void SetSilenceLimit(HINTERNET handle)
+{
+    DWORD limit = kSilenceLimitMs;
+    InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &limit, sizeof limit);
+    InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
+}
+
+// Adds "host:port" of an https URL to the report's list, once.
+void NoteSecureHost(DownloadReport& report, const WebAddress& address)
+{
+    if (!address.secure)
+        return;
+    char port[6]; // at most 65535
+    int n = 0;
+    for (unsigned rest = address.port; n == 0 || rest != 0; rest /= 10)
+        port[n++] = static_cast<char>('0' + rest % 10);
+    char entry[kNameArea + 8]; // the host, ':' and five digits
+    CopyText(entry, address.host);
+    size_t at = std::strlen(entry);
+    entry[at++] = ':';
+    while (n > 0)
+        entry[at++] = port[--n];
+    entry[at] = '\0';
+    // Whole entries only: "a.example:443" is not in "aa.example:443".
+    size_t length = std::strlen(entry);
+    for (const char* seen = report.secureHosts; (seen = std::strstr(seen, entry)) != nullptr;
+         ++seen)
+        if ((seen == report.secureHosts || seen[-1] == ' ') &&
+            (seen[length] == ',' || seen[length] == '\0'))
+            return;
+    char piece[sizeof entry + 2];
+    JoinText(piece, {report.secureHosts[0] != '\0' ? ", " : "", entry});
+    if (!AppendText(report.secureHosts, piece))
+        report.moreSecureHosts = true;
+}
+
 // A GET of the URL, sent, as InternetOpenUrlA would make it, but through a
 // connection handle of our own: the silence limit set there reaches the
 // request on Windows and on Wine alike, while Wine leaves a request made by
 // InternetOpenUrlA without any limit and waits on a silent server for good.
 // Redirects are not followed here (see OpenFollowingRedirects).
-HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connection)
+HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connection,
+                         DownloadReport& report)
 {
     connection = nullptr;
     WebAddress address;
     if (!CrackWebAddress(url, address))
         return nullptr;
+    NoteSecureHost(report, address);
     connection = InternetConnectA(session, address.host, address.port,
                                   address.user[0] ? address.user : nullptr,
                                   address.password[0] ? address.password : nullptr,
                                   INTERNET_SERVICE_HTTP, 0, 0);
     if (!connection)
         return nullptr;
-    DWORD limit = kSilenceLimitMs;
-    InternetSetOptionA(connection, INTERNET_OPTION_CONNECT_TIMEOUT, &limit, sizeof limit);
-    InternetSetOptionA(connection, INTERNET_OPTION_SEND_TIMEOUT, &limit, sizeof limit);
-    InternetSetOptionA(connection, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, sizeof limit);
+    SetSilenceLimit(connection);
     const char* accept[] = {"*/*", nullptr};
     // Nothing of the download goes into the user's Internet cache (a whole
     // package, or a page with a ticket link, would outlive the run there),
@@ -181,6 +221,8 @@ HINTERNET OpenWebRequest(HINTERNET session, const char* url, HINTERNET& connecti
                   INTERNET_FLAG_RESYNCHRONIZE | (address.secure ? INTERNET_FLAG_SECURE : 0);
     HINTERNET request = HttpOpenRequestA(connection, nullptr, address.object, nullptr, nullptr,
                                          accept, flags, 0);
+    if (request)
+        SetSilenceLimit(request);
     if (request && !HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
         DWORD error = GetLastError(); // why, for a report, past the closes
         InternetCloseHandle(request);
@@ -243,7 +285,7 @@ HINTERNET OpenFollowingRedirects(HINTERNET session, const char* url, HINTERNET& 
     }
     for (int redirects = 0;; ++redirects) {
         CopyText(report.url, current);
-        HINTERNET request = OpenWebRequest(session, current, connection);
+        HINTERNET request = OpenWebRequest(session, current, connection, report);
         if (!request) {
             DWORD error = GetLastError();
             WebAddress address;

@@ -25,6 +25,8 @@ enum DownloadBreak {
 };
 
 constexpr size_t kReportUrlArea = 4096;
+// "host:port, host:port": room for a few host names of any length.
+constexpr size_t kSecureHostsArea = 1024;
 
 // What the engine saw of one download, for a caller that reports on a site
 // rather than runs a package. The counts run over the whole call; the rest
@@ -39,6 +41,11 @@ struct DownloadReport {
     DownloadBreak broke;
     unsigned long lastError;  // WinINet's error behind the break; 0 when none
     char url[kReportUrlArea]; // the last URL requested; empty when too long
+    // Every host the call reached over HTTPS (the sign-in service, a redirect
+    // to https), in the order first asked, each once: whether the PCs can
+    // make a secure channel there is their own TLS's to say.
+    char secureHosts[kSecureHostsArea];
+    bool moreSecureHosts; // one more did not fit in the list
 };
 
 // 1 or 0 as an advisory result; the caller judges the download by the file.

@@ -5,6 +5,7 @@
 
 #include "../common/fixed_text.h"
 #include "../common/platform.h"
+#include "../inspect/windows_version.h"
 
 void StripControlChars(char* text)
 {
@@ -24,6 +25,17 @@ void IntToDecimalText(int value, char* text)
 }
 
 #ifdef _WIN32
+namespace {
+
+void LetGo(HANDLE& file)
+{
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
 void FormatLastError(char (&text)[kSystemTextArea])
 {
     text[0] = '\0';
@@ -61,6 +73,12 @@ bool LaunchInstaller(const char* packagePath, bool wait, char (&errorText)[kLaun
     // quoted path and nothing else: the package receives no arguments.
     char command[kLaunchCommandArea];
     BOOL started = FALSE;
+    // The hold shares reading alone, which is all Windows NT asks of a file
+    // to start it. Whether the loader of Windows 95, 98 or Me starts a file
+    // held open is documented nowhere, and there the hold protects nothing.
+    if (GetOsVersionInfo().dwPlatformId != VER_PLATFORM_WIN32_NT)
+        LetGo(heldFile);
+    // Handles are not inherited: the package must not keep the hold alive.
     if (JoinText(command, {"\"", packagePath, "\""}))
         started = CreateProcessA(packagePath, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &process);
@@ -69,16 +87,16 @@ bool LaunchInstaller(const char* packagePath, bool wait, char (&errorText)[kLaun
     char systemText[kSystemTextArea] = "";
     if (!started)
         FormatLastError(systemText); // before any other call can change the last error
-    if (heldFile != INVALID_HANDLE_VALUE)
-        CloseHandle(heldFile);
 
     if (started) {
         if (wait)
             WaitForSingleObject(process.hProcess, INFINITE);
+        LetGo(heldFile);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
         return true;
     }
+    LetGo(heldFile);
 
     // Longer paths than the patch run ever passes are cut here.
     CopyText(errorText, "Unable to run the program: ");

@@ -28,8 +28,11 @@ void FormatLastError(char (&text)[kSystemTextArea]);
 // command line; with `wait` set, returns only when it has ended. On failure
 // the error text explains, naming the path as given. `heldFile`, the
 // package file held open for its checks (or INVALID_HANDLE_VALUE), is
-// closed as soon as CreateProcessA has returned, before any wait: from then
-// on the running package keeps its own file from being changed.
+// always closed before the return. On the NT family, with `wait`, it stays
+// open until the package has ended, so that nobody renames or replaces the
+// file the package reads itself from while it runs (without `wait`, until
+// the start has returned). On Windows 95, 98 and Me, which protect no file
+// from anyone, it is let go just before the start.
 bool LaunchInstaller(const char* packagePath, bool wait, char (&errorText)[kLaunchErrorArea],
                      HANDLE heldFile = INVALID_HANDLE_VALUE);
 #endif

@@ -1,7 +1,5 @@
 #include "patch_run.h"
 
-#include <cstdio>
-
 #include "../common/fixed_text.h"
 #include "../download/download_engine.h"
 #include "../inspect/package_plan.h"
@@ -103,9 +101,12 @@ int RunAlone(HINSTANCE instance)
         return 1;
     }
 
+    // A title cut short is still a title. No printf here: MinGW's brings
+    // its floating-point formatting along, a third of the program.
     char title[256];
-    // NOLINTNEXTLINE(cert-err33-c): a title cut short is still a title
-    std::snprintf(title, sizeof title, "%s Windows Version: %s", kProgramName, versionText);
+    CopyText(title, kProgramName);
+    AppendTextCut(title, " Windows Version: ");
+    AppendTextCut(title, versionText);
     OpenStatusWindow(instance, title);
     DownloadPatch(downloadUrl, targetPath, instance, ShowStatus);
     CloseStatusWindow();
@@ -114,11 +115,12 @@ int RunAlone(HINSTANCE instance)
         ShowFileError(kMissingText);
         return 1;
     }
-    // The file is held from its checks until the launch has returned, so
-    // that nobody can change or replace it in between. One that cannot be
-    // held (read-only, or held by another program: not what the download
-    // wrote), is too small, or is not the one the site pinned, is treated
-    // like a failed download: reported, never run, and removed.
+    // The file is held from its checks until the package has ended (on the
+    // NT family; see LaunchInstaller), so that nobody can change, rename or
+    // replace it in between; it is let go just before its removal. One that
+    // cannot be held (read-only, or held by another program: not what the
+    // download wrote), is too small, or is not the one the site pinned, is
+    // treated like a failed download: reported, never run, and removed.
     HANDLE held = HoldPackageFile(targetPath);
     if (held == INVALID_HANDLE_VALUE || !IsPackageLongEnough(held) ||
         !IsHeldPackageAsPinned(held, package)) {

@@ -63,6 +63,20 @@ def both(route, size, verdict):
             XP: row("Windows XP", XP, route, size, verdict)}
 
 
+SUITES = ("no cipher suite in common (Windows XP offers RC4 and 3DES only: offer "
+          "TLS_RSA_WITH_3DES_EDE_CBC_SHA on this host)")
+
+
+def xp_signin(tls, route, size, finding):
+    """The Windows XP package through a sign-in service whose TLS Windows XP
+    cannot speak."""
+    return {"site": {"name": "signin", "package": "{standin}", "tls": tls},
+            "args": ["--ca", "{ca}", "--only", XP], "code": 1,
+            "lines": {XP: row("Windows XP", XP, route + ", 0 redirects, HTTPS at localhost:48443",
+                              size, unable("https://localhost:48443: " + finding))},
+            "summary": "summary: 0 of 1 pinned packages would run; not on: Windows XP"}
+
+
 CERTIFICATE = (r'"unable to download" \(the certificate of https://localhost:48444 is '
                r'(not from a CA the PCs trust|refused: .*) \(WinINet error 120(45|57)\)\)')
 
@@ -71,8 +85,9 @@ CERTIFICATE = (r'"unable to download" \(the certificate of https://localhost:484
 # the release, and what must show.
 CONFIGURATIONS = {
     # Made from release.sh's own flags, which give the very same release.
+    # Whatever the sign-in service speaks, the route does not reach it.
     "direct": {
-        "site": {"name": "folder", "dir": "{pinned}"}, "flags": True,
+        "site": {"name": "folder", "dir": "{pinned}", "tls": "modern"}, "flags": True,
         "code": 0, "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
         "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN],
         "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, "")]},
@@ -89,11 +104,13 @@ CONFIGURATIONS = {
         "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
         "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN],
         "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, "")]},
+    # Behind a GnuTLS front with TLS 1.0 and 3DES, and with TLS 1.0 turned on
+    # in the PCs' Internet Options: what Windows 98 and XP need.
     "signin_https": {
-        "site": {"name": "signin", "package": "{standin}"}, "args": ["--ca", "{ca}"],
-        "code": 0,
-        "lines": both("sign-in pages (2 follow-up fetches), 0 redirects", re.escape(WHOLE),
-                      re.escape(RUNS)),
+        "site": {"name": "signin", "package": "{standin}", "tls": "3des"},
+        "args": ["--ca", "{ca}", "--tls1-turned-on"], "code": 0,
+        "lines": both("sign-in pages (2 follow-up fetches), 0 redirects, HTTPS at "
+                      "localhost:48443", re.escape(WHOLE), re.escape(RUNS)),
         # Each package comes back under its own name, with its ticket.
         "requests": [("patch", PREFIX + W98, ""), ("signin", "/login/", "RT=.*"),
                      ("patch", PREFIX + W98, "ticket=.*"), ("patch", PREFIX + XP, ""),
@@ -133,8 +150,21 @@ CONFIGURATIONS = {
     # The patch server sends the users to a sign-in service whose CA the
     # prefix does not hold.
     "untrusted_signin": {
-        "site": {"name": "signin-redirect", "via": "untrusted", "package": "{standin}"},
-        "code": 1, "lines": both("direct, 1 redirect", "no answer", CERTIFICATE)},
+        "site": {"name": "signin-redirect", "via": "untrusted", "package": "{standin}",
+                 "tls": "3des"},
+        "code": 1, "lines": both("direct, 1 redirect, HTTPS at localhost:48444", "no answer",
+                                 CERTIFICATE)},
+    # Sign-in services Windows XP cannot reach, though Wine (TLS 1.0 at most,
+    # but with AES and the server's name) may: the line names the cause.
+    "signin_tls12_only": xp_signin("modern", "sign-in pages (1 follow-up fetch)", "no answer",
+                                   "no protocol that Windows XP speaks (offer TLS 1.0 on this "
+                                   "host)"),
+    "signin_aes_only": xp_signin("", "sign-in pages (2 follow-up fetches)", re.escape(WHOLE),
+                                 SUITES),
+    "signin_sni_only": xp_signin("sni", "sign-in pages (2 follow-up fetches)", re.escape(WHOLE),
+                                 SUITES + "; the right certificate is shown only to a hello that "
+                                 "names the host, and Windows XP names none (make it this host's "
+                                 "default certificate)"),
     # 30 s of silence per package: one package only.
     "stalled": {
         "site": {"name": "stall", "package": "{standin}"}, "args": ["--only", XP], "code": 1,

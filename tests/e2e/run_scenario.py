@@ -31,6 +31,8 @@ from scenarios import (DESCRIPTIONS, HOSTILE_PAGES, MARKERS, PINNED_SCENARIOS, S
 
 # The proxy the PCs of the proxy scenarios are set up to use.
 SQUID_PORT = 48128
+# The emulated Windows of the 95 family that have a package.
+NINE_X = ("win98", "winme")
 
 
 def wine_prefix():
@@ -195,6 +197,12 @@ def with_system_wininet(config, s, run_it):
         if not os.path.exists(record):
             print(f"FAIL: the stand-in {s['system_wininet']} was never loaded: the run proves nothing")
             result = result or 1
+        elif s.get("wininet_sent"):
+            sent = [line for line in open(record, encoding="latin-1").read().splitlines()
+                    if line.startswith("request sent")]
+            if not sent or any(line != s["wininet_sent"] for line in sent):
+                print(f"FAIL: requests sent, expected each as {s['wininet_sent']!r}: {sent}")
+                result = result or 1
         return result
     finally:
         shutil.copyfile(saved, target)
@@ -533,8 +541,16 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
         # unquoted path read as arguments.
         f.check(line.startswith(f"argc=1|cmdline={started_as}|"),
                 f"package not started by its quoted path {started_as} alone: {line}")
-        # Whole: a cut copy of the stand-in would run as well.
-        f.check(line.endswith(f"|size={served_size}"), f"package not as served: {line}")
+        # Whole: a cut copy of the stand-in would run as well; and it reads
+        # its own file whole while it runs. On NT the program holds the file
+        # until the package has ended: nobody may write or rename it. On
+        # Windows 9x, which protects no file, the hold is let go before the
+        # start, and Wine, which plays NT's rules on every version, then
+        # lets a rename through; what it does with a write there is Wine's.
+        held = ("|write=refused|rename=refused" if s.get("version", "winxp") not in NINE_X
+                else "|rename=done")
+        f.check(f"|size={served_size}|read={served_size}|" in line and held in line,
+                f"package not as served, not read whole, or held wrongly (want {held}): {line}")
 
     # Nothing left beside the program, or, where deletion had to wait, a
     # restart deletion of exactly that file.

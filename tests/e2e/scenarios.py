@@ -114,6 +114,12 @@ SCENARIOS["signin_redirect"] = {
     "requests": [("patch", "/patches/KB835732/" + XP), ("signin", "/signin/"),
                  ("signin", "/login/"), ("patch", "/patches/KB835732/" + XP)]}
 
+# A sign-in service that speaks TLS 1.2 and later only: the PCs, which speak
+# TLS 1.0 at most, cannot sign in; nothing reaches the sign-in service.
+SCENARIOS["signin_tls12_only"] = {
+    "package": XP, "site": {"name": "signin", "tls": "modern"},
+    "requests": [("patch", "/patches/KB835732/" + XP)], "boxes": [CONFIRM, TOO_SMALL]}
+
 # What arrived is judged by its size and whether it runs.
 SCENARIOS["error_page"] = {"package": XP, "site": {"name": "error"}, "boxes": [CONFIRM, TOO_SMALL]}
 SCENARIOS["size_100000"] = {"package": XP, "serve": ("junk", 100000), "boxes": [CONFIRM, TOO_SMALL]}
@@ -251,6 +257,14 @@ for variant in ("lacking", "failing"):
         "package": XP, "system_wininet": f"standin_wininet_{variant}",
         "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"}, "requests": [],
         "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
+# One that answers every request with an empty page and, unlike Wine's, does
+# not pass a connection's time-outs on to its requests: each request is given
+# the silence limit itself before it is sent.
+SCENARIOS["old_wininet_answering"] = {
+    "package": XP, "system_wininet": "standin_wininet",
+    "env": {"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"}, "requests": [],
+    "boxes": [CONFIRM, TOO_SMALL], "window": "brief",
+    "wininet_sent": "request sent with its own limits: 30000 30000 30000"}
 
 # Real servers from Debian's packages in the site's place, as a site runs
 # them: nginx serving the package (and the sign-in service's pages) as

@@ -160,6 +160,11 @@ http {{
         server_name localhost;
         ssl_certificate {self.certificate};
         ssl_certificate_key {self.key};
+        # As a sign-in service for the old PCs must: TLS 1.0 (they speak
+        # nothing newer) and their SHA-1 certificates, which OpenSSL takes
+        # only at its weakest level.
+        ssl_protocols TLSv1 TLSv1.1 TLSv1.2 TLSv1.3;
+        ssl_ciphers DEFAULT:@SECLEVEL=0;
         root {signin_root};
         location /login/ {{
             if ($args != "RT=rt-1;ST=st-1") {{ return 403; }}

@@ -49,12 +49,21 @@ list whose items may name alternatives joined by "|" ("window,exit|second-exit")
 An extra listener on --ftp-port records any connection as server "ftp".
 The untrusted listener (--untrusted-port) is the sign-in service with a
 certificate from a second CA that no Wine prefix is told to trust.
+The sign-in service's TLS is the scenario's `tls`: by default TLS 1.0 and
+later at OpenSSL's weakest level (as a site for the old PCs must, though
+OpenSSL has no 3DES or RC4 left); "modern", TLS 1.2 and later only; "sni",
+the right certificate only for a hello that names localhost (another name's
+for one that names none); "3des", the GnuTLS front (lighttpd, TLS 1.0 with
+3DES, as Windows XP needs) in front of the sign-in service's plain port.
 A port already taken ends the site at once, before it says it is serving.
 """
 import argparse
+import ctypes
 import json
 import os
 import secrets
+import shutil
+import signal
 import socket
 import ssl
 import subprocess
@@ -62,7 +71,10 @@ import sys
 import threading
 import time
 import urllib.parse
+import warnings
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from real_servers import wait_for_port
 
 BANNER = "Tarrowin Keyloom"
 # Well under the program's 30 s limit on a silent server.
@@ -161,26 +173,149 @@ def logged_events(path):
 
 
 def make_certificates(state, prefix="", ca_name="Patcher Test CA"):
-    """A test CA and a server certificate for localhost and 127.0.0.1, under
-    file names that start with `prefix`."""
+    """A test CA and server certificates under file names that start with
+    `prefix`: one for localhost and 127.0.0.1, and one for another name (the
+    certificate a server shows a hello that names no host). Signed with
+    SHA-1, which every Windows of the package table can check (Windows 2000
+    and older read no SHA-256). Certificates of an older site, signed
+    otherwise, are made anew."""
     name = lambda base: os.path.join(state, prefix + base)
     ca_key, ca_crt = name("ca.key"), name("ca.crt")
     key, crt = name("server.key"), name("server.crt")
-    if os.path.exists(crt):
+    run = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True,
+                                       text=True)
+    if os.path.exists(name("other.crt")) and "sha1WithRSA" in run("x509", "-in", crt, "-noout",
+                                                                  "-text").stdout:
         return crt, key
-    run = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True)
-    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj",
+    run("req", "-x509", "-sha1", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj",
         "/CN=" + ca_name, "-keyout", ca_key, "-out", ca_crt,
         "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    csr = name("server.csr")
-    run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", key, "-out", csr)
-    ext = name("server.ext")
-    with open(ext, "w", encoding="ascii") as f:
-        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
-    run("x509", "-req", "-in", csr, "-CA", ca_crt, "-CAkey", ca_key, "-CAcreateserial",
-        "-days", "3650", "-out", crt, "-extfile", ext)
+    for leaf, names in (("server", "DNS:localhost,IP:127.0.0.1"), ("other", "DNS:other.invalid")):
+        csr, ext = name(leaf + ".csr"), name(leaf + ".ext")
+        run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + names.split(",")[0][4:],
+            "-keyout", name(leaf + ".key"), "-out", csr)
+        with open(ext, "w", encoding="ascii") as f:
+            f.write(f"subjectAltName={names}\nextendedKeyUsage=serverAuth\n")
+        run("x509", "-req", "-sha1", "-in", csr, "-CA", ca_crt, "-CAkey", ca_key,
+            "-CAcreateserial", "-days", "3650", "-out", name(leaf + ".crt"), "-extfile", ext)
     run("x509", "-in", ca_crt, "-outform", "DER", "-out", name("ca.der"))
     return crt, key
+
+
+def tls_contexts(state, prefix=""):
+    """The sign-in service's TLS, by the scenario's `tls`: a site for the
+    old PCs (TLS 1.0 and later, OpenSSL's weakest level, which still has no
+    3DES or RC4), one that speaks TLS 1.2 and later only, and one that shows
+    its right certificate only to a hello naming the host."""
+    name = lambda base: os.path.join(state, prefix + base)
+
+    def context(leaf, minimum):
+        c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        with warnings.catch_warnings():  # TLS 1.0 is deprecated: that is the point
+            warnings.simplefilter("ignore", DeprecationWarning)
+            c.minimum_version = minimum
+        c.set_ciphers("DEFAULT:@SECLEVEL=0")
+        c.load_cert_chain(name(leaf + ".crt"), name(leaf + ".key"))
+        return c
+
+    pcs = context("server", ssl.TLSVersion.TLSv1)
+    sni = context("other", ssl.TLSVersion.TLSv1)
+
+    def by_name(connection, server_name, _):
+        if server_name == "localhost":
+            connection.context = pcs
+    sni.sni_callback = by_name
+    return {"": pcs, "modern": context("server", ssl.TLSVersion.TLSv1_2), "sni": sni}
+
+
+def start_gnutls_front(state, port, untrusted_port, backend_port):
+    """lighttpd with GnuTLS in front of the sign-in service's plain port: TLS
+    1.0 with 3DES, as a site that still serves Windows XP must offer it and
+    current OpenSSL cannot; on `untrusted_port` with the untrusted CA's
+    certificate. Ends with the site (the kernel stops it when the site's main
+    thread ends). None where lighttpd or its GnuTLS module is missing."""
+    module = "/usr/lib/lighttpd/mod_gnutls.so"
+    if not os.path.exists(module) or not shutil.which("lighttpd"):
+        return None
+    pems = []
+    for prefix in ("", "untrusted-"):
+        pems.append(os.path.join(state, prefix + "front.pem"))
+        with open(pems[-1], "w", encoding="ascii") as f:
+            for part in ("server.crt", "server.key"):
+                with open(os.path.join(state, prefix + part), encoding="ascii") as g:
+                    f.write(g.read())
+    config = os.path.join(state, "front.conf")
+    with open(config, "w", encoding="ascii") as f:
+        f.write(f"""server.document-root = "{state}"
+server.bind = "127.0.0.1"
+server.port = {port}
+server.errorlog = "{state}/front.log"
+server.modules += ("mod_gnutls", "mod_proxy")
+ssl.engine = "enable"
+ssl.pemfile = "{pems[0]}"
+ssl.openssl.ssl-conf-cmd = ("MinProtocol" => "TLSv1.0", "CipherString" => "3DES")
+$SERVER["socket"] == "127.0.0.1:{untrusted_port}" {{
+    ssl.engine = "enable"
+    ssl.pemfile = "{pems[1]}"
+}}
+proxy.server = ("" => (("host" => "127.0.0.1", "port" => {backend_port})))
+""")
+    libc = ctypes.CDLL(None)
+    return subprocess.Popen(["lighttpd", "-D", "-f", config], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL,
+                            preexec_fn=lambda: libc.prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
+
+
+class SecureServer(ThreadingHTTPServer):
+    """The sign-in service over HTTPS, its TLS chosen per connection by the
+    scenario's `tls`; with "3des" the connection goes on, untouched, to the
+    GnuTLS front."""
+
+    def __init__(self, address, handler, site, contexts, front_port=None):
+        super().__init__(address, handler)
+        self.site, self.contexts, self.front_port = site, contexts, front_port
+
+    def process_request_thread(self, request, client_address):
+        with self.site.lock:
+            tls = self.site.scenario.get("tls", "")
+        if tls == "3des" and self.front_port:
+            return relay_to(request, self.front_port)
+        try:
+            request.settimeout(GATE_SECONDS + 30)
+            secure = self.contexts[tls].wrap_socket(request, server_side=True)
+            secure.settimeout(None)
+        except (OSError, KeyError):
+            request.close()  # a handshake the scenario's TLS refuses
+            return None
+        return super().process_request_thread(secure, client_address)
+
+
+def relay_to(client, port):
+    try:
+        upstream = socket.create_connection(("127.0.0.1", port), timeout=10)
+        upstream.settimeout(None)
+    except OSError:
+        client.close()
+        return
+
+    def pump(source, sink):
+        try:
+            while data := source.recv(65536):
+                sink.sendall(data)
+        except OSError:
+            pass
+        for end in (source, sink):
+            try:
+                end.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    other = threading.Thread(target=pump, args=(upstream, client), daemon=True)
+    other.start()
+    pump(client, upstream)
+    other.join()
+    client.close()
+    upstream.close()
 
 
 def handler_for(site, server_name):
@@ -420,34 +555,45 @@ def main():
                         help="the sign-in service with a certificate no prefix trusts")
     parser.add_argument("--ftp-port", type=int, default=48021,
                         help="records every connection: a link that must not be followed")
+    parser.add_argument("--signin-plain-port", type=int, default=48442,
+                        help="the sign-in service without TLS, behind the GnuTLS front")
+    parser.add_argument("--front-port", type=int, default=48446,
+                        help="the GnuTLS front (lighttpd) of the scenarios with tls=3des; "
+                             "the port after it, the untrusted listener's")
     args = parser.parse_args()
     os.makedirs(args.state, exist_ok=True)
-    crt, key = make_certificates(args.state)
-    untrusted_crt, untrusted_key = make_certificates(args.state, "untrusted-",
-                                                     "Patcher Untrusted Test CA")
+    make_certificates(args.state)
+    make_certificates(args.state, "untrusted-", "Patcher Untrusted Test CA")
     site = Site(args.state, args.http_port, args.https_port, args.untrusted_port)
 
     ThreadingHTTPServer.daemon_threads = True
     # Every port is bound before the site says it serves: a port held by
     # anything else (an old site, another program) must stop the tests here,
     # not let them talk to that other server.
+    ports = (args.http_port, args.https_port, args.untrusted_port, args.ftp_port,
+             args.signin_plain_port, args.front_port, args.front_port + 1)
     try:
         http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
-        https = ThreadingHTTPServer(("127.0.0.1", args.https_port), handler_for(site, "signin"))
-        untrusted = ThreadingHTTPServer(("127.0.0.1", args.untrusted_port),
-                                        handler_for(site, "signin"))
+        https = SecureServer(("127.0.0.1", args.https_port), handler_for(site, "signin"), site,
+                             tls_contexts(args.state), args.front_port)
+        untrusted = SecureServer(("127.0.0.1", args.untrusted_port),
+                                 handler_for(site, "signin"), site,
+                                 tls_contexts(args.state, "untrusted-"), args.front_port + 1)
+        plain = ThreadingHTTPServer(("127.0.0.1", args.signin_plain_port),
+                                    handler_for(site, "signin"))
         ftp = socket.create_server(("127.0.0.1", args.ftp_port))
+        for port in (args.front_port, args.front_port + 1):
+            socket.create_server(("127.0.0.1", port)).close()
     except OSError as e:
-        print(f"simulated site cannot start: a port of 127.0.0.1 ({args.http_port}, "
-              f"{args.https_port}, {args.untrusted_port}, {args.ftp_port}) is taken: {e}",
+        print(f"simulated site cannot start: a port of 127.0.0.1 {ports} is taken: {e}",
               file=sys.stderr, flush=True)
         return 2
-    for server, (certificate, key) in ((https, (crt, key)),
-                                       (untrusted, (untrusted_crt, untrusted_key))):
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(certificate, key)
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    for server in (http, https, untrusted):
+    front = start_gnutls_front(args.state, args.front_port, args.front_port + 1,
+                               args.signin_plain_port)
+    if front:
+        for port in (args.front_port, args.front_port + 1):
+            wait_for_port(port, front, "the GnuTLS front (lighttpd)", seconds=30)
+    for server in (http, https, untrusted, plain):
         threading.Thread(target=server.serve_forever, daemon=True).start()
     threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
     print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",

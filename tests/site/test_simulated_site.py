@@ -30,8 +30,17 @@ def start_site(state, http, https, ftp, untrusted):
     return subprocess.Popen([sys.executable, os.path.join(HERE, "simulated_site.py"),
                              "--state", state, "--http-port", str(http),
                              "--https-port", str(https), "--ftp-port", str(ftp),
-                             "--untrusted-port", str(untrusted)],
+                             "--untrusted-port", str(untrusted),
+                             "--signin-plain-port", str(free_port()),
+                             "--front-port", str(free_port())],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def client_context(cafile):
+    """As a client that still reads the site's SHA-1 chains."""
+    context = ssl.create_default_context(cafile=cafile)
+    context.set_ciphers("DEFAULT:@SECLEVEL=0")
+    return context
 
 
 class SimulatedSite(unittest.TestCase):
@@ -45,7 +54,7 @@ class SimulatedSite(unittest.TestCase):
         if not ready.startswith("simulated site:"):
             cls.proc.kill()
             raise RuntimeError("the site did not start: " + cls.proc.communicate()[1])
-        cls.tls = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.crt"))
+        cls.tls = client_context(os.path.join(cls.state, "ca.crt"))
 
     @classmethod
     def tearDownClass(cls):
@@ -151,7 +160,7 @@ class SimulatedSite(unittest.TestCase):
         with self.assertRaises(urllib.error.URLError) as refused:
             self.get(f"https://localhost:{self.untrusted}/signin/")
         self.assertIsInstance(refused.exception.reason, ssl.SSLCertVerificationError)
-        other = ssl.create_default_context(cafile=os.path.join(self.state, "untrusted-ca.crt"))
+        other = client_context(os.path.join(self.state, "untrusted-ca.crt"))
         request = urllib.request.Request(f"https://localhost:{self.untrusted}/signin/")
         with urllib.request.urlopen(request, context=other, timeout=10) as answer:
             self.assertIn(b'name="RT"', answer.read())

@@ -2,8 +2,12 @@
 //
 // It records each run (argument count, command line, working directory, and
 // its own size, so that a cut copy shows) by appending a line to
-// "<its own path>.ran.txt", and is steered by the
-// environment it inherits from the program that starts it:
+// "<its own path>.ran.txt". While it runs it also plays another program in
+// its folder: it reads its own file whole, as a self-extracting package
+// does, and tries to open it for writing and to rename it away (putting it
+// back), and records each outcome ("read=BYTES|write=refused|rename=done").
+// It is steered by the environment it inherits from the program that
+// starts it:
 //   STANDIN_RUN_MS=N         keep running N milliseconds before ending
 //   STANDIN_HOLD_MS=N        leave a child behind that holds this file open,
 //                            without delete sharing, until the process that
@@ -94,6 +98,42 @@ void StartHolder(const char* self, DWORD milliseconds)
         CloseHandle(starter);
 }
 
+// Its own file read whole through an ordinary read-only open; -1 if not.
+long ReadOwnFile(const char* self)
+{
+    HANDLE file = CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    static char chunk[65536];
+    long total = 0;
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        total += static_cast<long>(got);
+    CloseHandle(file);
+    return total;
+}
+
+const char* TryWrite(const char* self)
+{
+    HANDLE file = CreateFileA(self, GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "refused";
+    CloseHandle(file);
+    return "done";
+}
+
+const char* TryRename(const char* self)
+{
+    char away[MAX_PATH + 8];
+    std::snprintf(away, sizeof away, "%s.away", self);
+    if (!MoveFileA(self, away))
+        return "refused";
+    return MoveFileA(away, self) ? "done" : "done-not-back";
+}
+
 void MarkInstalled()
 {
     HKEY key;
@@ -136,10 +176,14 @@ int main(int argc, char** argv)
         size = GetFileSize(file, nullptr);
         CloseHandle(file);
     }
+    long read = ReadOwnFile(self);
+    const char* write = TryWrite(self);
+    const char* rename = TryRename(self);
     FILE* log = std::fopen(record, "a");
     if (log) {
-        std::fprintf(log, "argc=%d|cmdline=%s|cwd=%s|size=%lu\n", argc, GetCommandLineA(),
-                     directory, static_cast<unsigned long>(size));
+        std::fprintf(log, "argc=%d|cmdline=%s|cwd=%s|size=%lu|read=%ld|write=%s|rename=%s\n", argc,
+                     GetCommandLineA(), directory, static_cast<unsigned long>(size), read, write,
+                     rename);
         std::fclose(log);
     }
 

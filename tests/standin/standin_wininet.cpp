@@ -2,7 +2,10 @@
 // find it: beside the program (where a bare-name load looks first) or in the
 // system directory (an old Internet Explorer's WinINet).
 //
-// Every load is recorded by appending a line to "<its own path>.loaded.txt".
+// Every load is recorded by appending a line to "<its own path>.loaded.txt",
+// and so is every request sent, with the time-outs set on the request
+// itself: like an old Internet Explorer's WinINet, and unlike Wine's, its
+// requests do not take over their connection's.
 // Built three ways:
 //   (default)                 each function the program calls exists and
 //                             answers like a server that sends an empty page
@@ -16,12 +19,15 @@
 #define DECLSPEC_IMPORT
 #include <wininet.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-void RecordLoad(HINSTANCE self)
+HINSTANCE self;
+
+void Record(const char* line)
 {
     char path[MAX_PATH + 16];
     DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
@@ -32,13 +38,24 @@ void RecordLoad(HINSTANCE self)
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (record == INVALID_HANDLE_VALUE)
         return;
-    char line[MAX_PATH + 32] = "loaded by ";
-    GetModuleFileNameA(nullptr, line + 10, MAX_PATH);
-    std::strcat(line, "\n");
     DWORD written = 0;
     WriteFile(record, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     CloseHandle(record);
 }
+
+void RecordLoad()
+{
+    char line[MAX_PATH + 32] = "loaded by ";
+    GetModuleFileNameA(nullptr, line + 10, MAX_PATH);
+    std::strcat(line, "\n");
+    Record(line);
+}
+
+// The handles it gives; the time-outs set on the request since it was made.
+HINTERNET const kSession = reinterpret_cast<HINTERNET>(1);
+HINTERNET const kConnection = reinterpret_cast<HINTERNET>(2);
+HINTERNET const kRequest = reinterpret_cast<HINTERNET>(3);
+DWORD requestLimits[3]; // connect, send, receive
 
 #ifdef STANDIN_WININET_FAILING
 const bool kWorks = false;
@@ -46,11 +63,10 @@ const bool kWorks = false;
 const bool kWorks = true;
 #endif
 
-// Handles are only compared with null by the program.
-HINTERNET Handle()
+HINTERNET Handle(HINTERNET kind)
 {
     if (kWorks)
-        return reinterpret_cast<HINTERNET>(1);
+        return kind;
     SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
     return nullptr;
 }
@@ -66,32 +82,39 @@ BOOL Answer()
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        RecordLoad(self);
+    if (reason == DLL_PROCESS_ATTACH) {
+        self = instance;
+        RecordLoad();
+    }
     return TRUE;
 }
 
 __declspec(dllexport) HINTERNET WINAPI InternetOpenA(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)
 {
-    return Handle();
+    return Handle(kSession);
 }
 
 __declspec(dllexport) HINTERNET WINAPI
     InternetConnectA(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR)
 {
-    return Handle();
+    return Handle(kConnection);
 }
 
 __declspec(dllexport) HINTERNET WINAPI
     HttpOpenRequestA(HINTERNET, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD, DWORD_PTR)
 {
-    return Handle();
+    std::memset(requestLimits, 0, sizeof requestLimits);
+    return Handle(kRequest);
 }
 
 __declspec(dllexport) BOOL WINAPI HttpSendRequestA(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD)
 {
+    char line[128];
+    std::snprintf(line, sizeof line, "request sent with its own limits: %lu %lu %lu\n",
+                  requestLimits[0], requestLimits[1], requestLimits[2]);
+    Record(line);
     return Answer();
 }
 
@@ -132,8 +155,15 @@ __declspec(dllexport) BOOL WINAPI InternetCloseHandle(HINTERNET)
     return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI InternetSetOptionA(HINTERNET, DWORD, LPVOID, DWORD)
+__declspec(dllexport) BOOL WINAPI
+    InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length)
 {
+    int which = option == INTERNET_OPTION_CONNECT_TIMEOUT   ? 0
+                : option == INTERNET_OPTION_SEND_TIMEOUT    ? 1
+                : option == INTERNET_OPTION_RECEIVE_TIMEOUT ? 2
+                                                            : -1;
+    if (handle == kRequest && which >= 0 && buffer && length == sizeof(DWORD))
+        requestLimits[which] = *static_cast<DWORD*>(buffer);
     return Answer();
 }
 

@@ -9,6 +9,7 @@
 
 #include "download/download_engine.h"
 #include "inspect/package_plan.h"
+#include "site_settings.h"
 #include "test_files.h"
 
 namespace {
@@ -62,14 +63,15 @@ TEST(DownloadReport, RouteAndAnswer)
         unsigned long status;
         unsigned bytes;
         bool announced;
+        const char* secureHosts; // each once, however often asked
     } cases[] = {
-        {"name=package&size=150000", 1, 0, 200, 150000, true},
-        {"name=signin&size=120000", 3, 0, 200, 120000, true},
-        {"name=signin-redirect&size=120000", 3, 1, 200, 120000, true},
-        {"name=redirect-chain&hops=3&size=110000", 1, 3, 200, 110000, true},
-        {"name=chunked&size=150000", 1, 0, 200, 150000, false},
-        {"name=http10&size=150000", 1, 0, 200, 150000, false},
-        {"name=error", 1, 0, 404, 77, true},
+        {"name=package&size=150000", 1, 0, 200, 150000, true, ""},
+        {"name=signin&size=120000", 3, 0, 200, 120000, true, PATCHER_SIGNIN_HOST},
+        {"name=signin-redirect&size=120000", 3, 1, 200, 120000, true, PATCHER_SIGNIN_HOST},
+        {"name=redirect-chain&hops=3&size=110000", 1, 3, 200, 110000, true, ""},
+        {"name=chunked&size=150000", 1, 0, 200, 150000, false, ""},
+        {"name=http10&size=150000", 1, 0, 200, 150000, false, ""},
+        {"name=error", 1, 0, 404, 77, true, ""},
     };
     for (const auto& c : cases) {
         Scenario(c.scenario);
@@ -82,6 +84,8 @@ TEST(DownloadReport, RouteAndAnswer)
         EXPECT_EQ(c.announced ? c.bytes : 0, report.announced) << c.scenario;
         EXPECT_EQ(kBreakNone, report.broke) << c.scenario;
         EXPECT_EQ(0u, report.lastError) << c.scenario;
+        EXPECT_STREQ(c.secureHosts, report.secureHosts) << c.scenario;
+        EXPECT_FALSE(report.moreSecureHosts) << c.scenario;
     }
     // The last URL requested: the package's, back from the sign-in pages.
     Scenario("name=signin&size=120000");
@@ -121,6 +125,16 @@ TEST(DownloadReport, WhyTheLastFetchGaveUp)
                 report.lastError == ERROR_INTERNET_SEC_CERT_REV_FAILED)
         << report.lastError;
     EXPECT_EQ(0u, std::string(report.url).find("https://localhost:")) << report.url;
+    EXPECT_STREQ("localhost:48444", report.secureHosts);
+
+    // A sign-in service that speaks TLS 1.2 and later only, to a prefix that
+    // speaks TLS 1.0 at most as the PCs do: no secure channel, and the host
+    // is listed all the same, for the handshakes to be tried there.
+    Scenario("name=signin&tls=modern");
+    report = Download(Url());
+    EXPECT_EQ(kBreakNoAnswer, report.broke);
+    EXPECT_EQ(static_cast<unsigned long>(ERROR_INTERNET_SECURITY_CHANNEL_ERROR), report.lastError);
+    EXPECT_STREQ(PATCHER_SIGNIN_HOST, report.secureHosts);
 }
 
 TEST(DownloadReport, EmptyWithoutCallback)

@@ -180,10 +180,10 @@ TEST(StandInPackage, PaddedCopyStillRunsAndItsHolderBlocksDeletion)
     DeleteFileA((package + ".ran.txt").c_str());
 }
 
-// From its checks until the launch has returned, nobody may change, rename,
-// replace or delete the package file; others may still read it, and the
-// held file is what runs.
-TEST(HoldPackageFile, NoWriterChangesTheFileBetweenTheChecksAndTheLaunch)
+// From its checks until the package has ended (on NT, as this suite runs),
+// nobody may change, rename, replace or delete the package file; others, the
+// package among them, may still read it, and the held file is what runs.
+TEST(HoldPackageFile, NoWriterChangesTheFileFromTheChecksUntilThePackageHasEnded)
 {
     std::string package = StandInCopy("held-package.exe");
     std::string other = StandInCopy("held-other.exe");
@@ -235,10 +235,17 @@ TEST(HoldPackageFile, NoWriterChangesTheFileBetweenTheChecksAndTheLaunch)
     EXPECT_STREQ(byPath, held1);
     EXPECT_STREQ(byPath, held2);
 
+    unsigned long size = 0;
+    ASSERT_TRUE(GetHeldFileSize(held, size));
     char error[kLaunchErrorArea];
     EXPECT_TRUE(LaunchInstaller(package.c_str(), true, error, held)); // and closes it
-    EXPECT_EQ(0u, RunRecord(package).find("argc=1|")) << RunRecord(package);
-    EXPECT_TRUE(DeleteFileA(package.c_str())) << "let go once the launch has returned";
+    std::string record = RunRecord(package);
+    EXPECT_EQ(0u, record.find("argc=1|")) << record;
+    // What the package itself found while it ran.
+    EXPECT_NE(std::string::npos,
+              record.find("|read=" + std::to_string(size) + "|write=refused|rename=refused"))
+        << record;
+    EXPECT_TRUE(DeleteFileA(package.c_str())) << "let go once the package has ended";
     DeleteFileA((package + ".ran.txt").c_str());
     DeleteFileA(other.c_str());
     DeleteFileA((package + ".moved").c_str());
