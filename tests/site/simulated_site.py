@@ -250,6 +250,7 @@ def start_gnutls_front(state, port, untrusted_port, backend_port):
 server.bind = "127.0.0.1"
 server.port = {port}
 server.errorlog = "{state}/front.log"
+server.max-keep-alive-requests = 0
 server.modules += ("mod_gnutls", "mod_proxy")
 ssl.engine = "enable"
 ssl.pemfile = "{pems[0]}"
