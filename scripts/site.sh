@@ -27,6 +27,7 @@ case "$1" in
     done
     if ! grep -q "^simulated site:" "$state/site.out" || ! kill -0 "$pid" 2>/dev/null; then
       cat "$state/site.out" >&2
+      kill -0 "$pid" 2>/dev/null || { wait "$pid"; echo "site.sh: the site ended with exit code $?" >&2; }
       "$0" stop
       echo "site.sh: the simulated site did not start" >&2
       exit 1

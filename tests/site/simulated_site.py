@@ -599,10 +599,17 @@ def main():
     threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
     print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",
           flush=True)
+    # Stopped (scripts/site.sh stop), the site takes its front with it before
+    # it ends, so that the next site finds the front's ports free.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         threading.Event().wait()
     except KeyboardInterrupt:
         pass
+    finally:
+        if front:
+            front.terminate()
+            front.wait(10)
     return 0
 
 
