@@ -25,9 +25,11 @@ done
 a=$(echo "$work"/first/dist/*.zip) b=$(echo "$work"/second-with-a-longer-path/dist/*.zip)
 if cmp "$a" "$b"; then
   unzip -p "$a" KB835732Patcher.exe > "$work/program.exe"
+  unzip -p "$a" KB835732SiteCheck.exe > "$work/check.exe"
   size=$(stat -c %s "$work/program.exe")
   echo "reproducible: $(basename "$a") $(sha256sum < "$a" | cut -c1-64) ($(stat -c %s "$a") bytes);" \
-       "program $(sha256sum < "$work/program.exe" | cut -c1-64) ($size bytes)"
+       "program $(sha256sum < "$work/program.exe" | cut -c1-64) ($size bytes);" \
+       "check $(sha256sum < "$work/check.exe" | cut -c1-64) ($(stat -c %s "$work/check.exe") bytes)"
 else
   echo "the two releases differ"; exit 1
 fi

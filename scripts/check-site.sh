@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Checks the live site before a release goes out. Builds the site check
-# (src/check: the program's own download engine, sign-in handling and pins)
-# with the release's settings, runs it under Wine from this machine, and
-# prints one line per package: how it came (directly or through the sign-in
-# pages, redirects), its bytes and whether the server announced them, time
-# and rate, and what the program would do with it: run it, refuse it, or be
-# "unable to download" it, and why. Nothing fetched is ever run, and nothing
+# Checks the live site before a release goes out. Runs the site check the
+# release holds (KB835732SiteCheck.exe, built from the program's own
+# download engine, sign-in handling and pins in the same build as the
+# program) under Wine from this machine, the very file an administrator
+# would run on a PC of the site, and prints one line per package: how it
+# came (directly or through the sign-in pages, redirects), its bytes and
+# whether the server announced them, time and rate, and what the program
+# would do with it: run it, refuse it, or be "unable to download" it, and
+# why. Nothing fetched is ever run, and nothing
 # is left behind.
 #
 #   check-site.sh dist/KB835732Patcher-<version>.zip [--packages DIR] [OPTION...]
@@ -28,16 +30,18 @@
 # to change on the server.
 #
 # With a release ZIP the settings and pins are its own (ADMINISTRATORS.txt,
-# PACKAGES.sha256, and the program must hold the same); a package folder
-# given beside it must hold the pinned files. With release.sh's flags a
-# release is made first, in a scratch folder, and that is checked.
+# PACKAGES.sha256, and the program and the check must hold the same); a
+# package folder given beside it must hold the pinned files. With
+# release.sh's flags a release is made first, in a scratch folder, and its
+# check is run.
 #
 # Exit code: 0 when every package checked would run, 1 when one would not,
 # 2 when nothing was checked (bad input, a failed build, no Wine, a patch
 # server that does not answer) or the check did not finish (it crashed, or
-# ran past 900 seconds a package: PATCHER_CHECK_SECONDS). Builds under
-# build/check-site, with a Wine prefix of its own there; PATCHER_CHECK_STATE
-# and PATCHER_WINE_STATE name other folders.
+# ran past 900 seconds a package: PATCHER_CHECK_SECONDS). Works under
+# build/check-site, with a Wine prefix of its own there (and the CA helper
+# built there for --ca); PATCHER_CHECK_STATE and PATCHER_WINE_STATE name
+# other folders.
 set -euo pipefail
 export LC_ALL=C
 here=$PWD
@@ -159,8 +163,15 @@ unzip -q "$zip" -d "$unpacked" 2>/dev/null || fail "$zip is not a release (not a
 for file in KB835732Patcher.exe ADMINISTRATORS.txt SHA256SUMS; do
   [ -f "$unpacked/$file" ] || fail "$zip is not a release (no $file in it)"
 done
+[ -f "$unpacked/KB835732SiteCheck.exe" ] ||
+  fail "$zip holds no KB835732SiteCheck.exe: it was made before the check came with the release; make it again with scripts/release.sh"
 (cd "$unpacked" && sha256sum -c --quiet --strict SHA256SUMS >/dev/null 2>&1) ||
   fail "$zip is not a release as made: its files do not match its SHA256SUMS"
+# A file SHA256SUMS does not name would pass unchecked.
+for file in KB835732Patcher.exe KB835732SiteCheck.exe ADMINISTRATORS.txt; do
+  grep -qE "^[0-9a-f]{64}  $file\$" "$unpacked/SHA256SUMS" ||
+    fail "$zip is not a release as made: its SHA256SUMS does not list $file"
+done
 notes=$unpacked/ADMINISTRATORS.txt
 setting() { sed -n "s/^  $1 *//p" "$notes" | head -1; }
 server=$(setting "patch server") signin=$(setting "sign-in service") helpdesk=$(setting "help desk")
@@ -184,9 +195,10 @@ case "$(head -1 "$notes")" in
 esac
 pinlist=$(IFS=';'; echo "${pins[*]}")
 
-# The notes must describe the program: its settings are string literals in
-# it. The help desk line is "PHONE, URL" where either may hold ", ".
-program=$unpacked/KB835732Patcher.exe
+# The notes must describe the program and the check: their settings are
+# string literals in them. The help desk line is "PHONE, URL" where either
+# may hold ", ".
+program=$unpacked/KB835732Patcher.exe check=$unpacked/KB835732SiteCheck.exe
 holds() { grep -qaF -- "$1" "$program"; }
 phone= helpurl= before= rest=$helpdesk
 while [[ $rest == *", "* ]]; do
@@ -197,10 +209,16 @@ while [[ $rest == *", "* ]]; do
   fi
   before+=", "
 done
-if [ -z "$phone" ] || ! holds "http://$server/patches/KB835732/" ||
-   ! holds "https://$signin/login/?RT=" || { [ -n "$pinlist" ] && ! holds "$pinlist"; }; then
+built_as_listed() { # FILE: its site settings and pins are the notes'
+  grep -qaF -- "http://$server/patches/KB835732/" "$1" &&
+    grep -qaF -- "https://$signin/login/?RT=" "$1" &&
+    { [ -z "$pinlist" ] || grep -qaF -- "$pinlist" "$1"; }
+}
+if [ -z "$phone" ] || ! built_as_listed "$program"; then
   fail "$zip is not a release as made: its program was not built with the settings and pins its ADMINISTRATORS.txt lists"
 fi
+built_as_listed "$check" ||
+  fail "$zip is not a release as made: its check was not built with the settings and pins its ADMINISTRATORS.txt lists"
 
 # A package folder beside the ZIP: the files the release pins, byte for byte.
 if [ -n "$packages" ]; then
@@ -233,17 +251,18 @@ fi
 export PATCHER_WINE_EMULATED=${PATCHER_WINE_EMULATED:-1}
 reason=$(scripts/wine-run.sh --probe) || fail "cannot run the check here: $reason"
 
-# One build folder, reconfigured per release: only what the settings reach
-# is built again.
-echo "check-site: building the check for $server" >&2
-if ! { cmake --preset release -S "$repo" -B "$state/build" -DPATCHER_SERVER_HOST="$server" \
+# The CA helper only, for --ca: the check itself is the release's. One
+# build folder, configured with the release's settings as any build must be.
+if [ ${#ders[@]} -gt 0 ] &&
+   ! { cmake --preset release -S "$repo" -B "$state/build" -DPATCHER_SERVER_HOST="$server" \
          -DPATCHER_SIGNIN_HOST="$signin" -DPATCHER_HELPDESK_PHONE="$phone" \
          -DPATCHER_HELPDESK_URL="$helpurl" -DPATCHER_PACKAGE_SHA256="$pinlist" &&
-       cmake --build "$state/build" -j "$(nproc)" --target KB835732SiteCheck add_root_ca; } \
+       cmake --build "$state/build" -j "$(nproc)" --target add_root_ca; } \
      >"$state/build.log" 2>&1; then
   tail -30 "$state/build.log" >&2
-  fail "the build failed (above)"
+  fail "the build of the CA helper failed (above)"
 fi
+echo "check-site: running the release's check for $server" >&2
 
 winpath() { echo "Z:$(cd "$(dirname "$1")" && pwd | tr / '\\')\\$(basename "$1")"; }
 for i in "${!ders[@]}"; do
@@ -260,7 +279,7 @@ done
 run=$state/run
 rm -rf "$run"
 mkdir "$run"
-cp "$state/build/KB835732SiteCheck.exe" "$run/"
+cp "$check" "$run/"
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
 if [ -n "$proxy" ]; then
   export http_proxy=http://$proxy
@@ -271,8 +290,11 @@ fi
 checked=${#only[@]}
 [ "$checked" -gt 0 ] || checked=${#pins[@]}
 [ "$checked" -gt 0 ] || checked=8
-timeout -k 10 $((seconds * checked)) scripts/wine-run.sh "$run/KB835732SiteCheck.exe" "${only[@]}" \
-  >"$scratch/table" 2>&1 &
+# As Windows XP, whatever the prefix played last: the check's first line
+# names the Windows it runs on, and Wine's own default is no Windows of the
+# site's.
+timeout -k 10 $((seconds * checked)) scripts/wine-run.sh --version winxp \
+  "$run/KB835732SiteCheck.exe" "${only[@]}" >"$scratch/table" 2>&1 &
 timer=$!
 # timeout runs the check in a process group of its own, which a Ctrl-C at
 # the terminal does not reach: it is passed on.

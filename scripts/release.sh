@@ -2,15 +2,16 @@
 # Makes a release of the program for one site: builds it with the site's
 # settings, pinned to the SHA-256 of each package in the folder the site
 # publishes as /patches/KB835732/, and packs it for the site's
-# administrators as dist/KB835732Patcher-<version>.zip (the program,
-# ADMINISTRATORS.txt, PACKAGES.sha256 and SHA256SUMS).
+# administrators as dist/KB835732Patcher-<version>.zip (the program, the
+# site check built with the same settings and pins, ADMINISTRATORS.txt,
+# PACKAGES.sha256 and SHA256SUMS).
 #
 #   release.sh --server HOST --signin HOST --phone TEXT --help-url URL
 #              (--packages DIR | --unpinned)
 #              [--sign-cert CERT.pem --sign-key KEY.pem] [--out DIR]
 #
-# With a certificate and key the program is signed (Authenticode, through
-# osslsigncode) before it is summed and packed. Everything is made in a
+# With a certificate and key the program and the check are signed
+# (Authenticode, through osslsigncode) before they are summed and packed. Everything is made in a
 # folder of its own; the ZIP reaches the output folder only when all of it
 # worked, so a failed release leaves nothing there.
 set -euo pipefail
@@ -191,21 +192,29 @@ echo "release: building the program for $server" >&2
 if ! { cmake --preset release -S . -B "$stage/build" -DPATCHER_SERVER_HOST="$server" \
          -DPATCHER_SIGNIN_HOST="$signin" -DPATCHER_HELPDESK_PHONE="$phone" \
          -DPATCHER_HELPDESK_URL="$helpurl" -DPATCHER_PACKAGE_SHA256="$pinlist" &&
-       cmake --build "$stage/build" -j "$(nproc)" --target KB835732Patcher; } >"$stage/build.log" 2>&1; then
+       cmake --build "$stage/build" -j "$(nproc)" --target KB835732Patcher KB835732SiteCheck; } \
+     >"$stage/build.log" 2>&1; then
   tail -30 "$stage/build.log" >&2
   fail "the build failed (above)."
 fi
 
 pack=$stage/pack
 mkdir "$pack"
-if [ -n "$cert" ]; then
-  osslsigncode sign -certs "$cert" -key "$key" -n "KB835732 Patcher" -h sha256 \
-    -in "$stage/build/KB835732Patcher.exe" -out "$pack/KB835732Patcher.exe" >"$stage/sign.log" 2>&1 ||
-    { cat "$stage/sign.log" >&2; fail "signing failed (above)."; }
-else
-  cp "$stage/build/KB835732Patcher.exe" "$pack/"
-fi
+# The check travels with the program, so that it can be run on a PC of the
+# site, with that PC's own network, proxy and trusted certificates.
+for exe in KB835732Patcher.exe KB835732SiteCheck.exe; do
+  if [ -n "$cert" ]; then
+    title="KB835732 Patcher"
+    [ "$exe" = KB835732Patcher.exe ] || title="KB835732 Site Check"
+    osslsigncode sign -certs "$cert" -key "$key" -n "$title" -h sha256 \
+      -in "$stage/build/$exe" -out "$pack/$exe" >"$stage/sign.log" 2>&1 ||
+      { cat "$stage/sign.log" >&2; fail "signing failed (above)."; }
+  else
+    cp "$stage/build/$exe" "$pack/"
+  fi
+done
 program_sum=$(cd "$pack" && sha256sum KB835732Patcher.exe)
+check_sum=$(cd "$pack" && sha256sum KB835732SiteCheck.exe)
 
 # What each Windows gets, and the one-command check of a server folder.
 table=
@@ -246,12 +255,13 @@ while IFS= read -r line || [ -n "$line" ]; do
       line=${line//@SERVER@/"$server"} line=${line//@SIGNIN@/"$signin"}
       line=${line//@PHONE@/"$phone"} line=${line//@HELPURL@/"$helpurl"}
       line=${line//@VERSION@/"$version"} line=${line//@PROGRAM_SUM@/"$program_sum"}
+      line=${line//@CHECK_SUM@/"$check_sum"}
       printf '%s\n' "$line" ;;
   esac
 done < scripts/ADMINISTRATORS.txt.in > "$pack/ADMINISTRATORS.txt"
 
 # The same inputs make the same ZIP, byte for byte: fixed dates, modes and order.
-files=(KB835732Patcher.exe ADMINISTRATORS.txt)
+files=(KB835732Patcher.exe KB835732SiteCheck.exe ADMINISTRATORS.txt)
 [ -e "$pack/PACKAGES.sha256" ] && files+=(PACKAGES.sha256)
 (cd "$pack" && sha256sum "${files[@]}" > SHA256SUMS)
 files+=(SHA256SUMS)

@@ -2,7 +2,8 @@
 # The release command refuses bad input with a message that says what is
 # wrong and leaves nothing in the output folder; --unpinned makes, on
 # purpose, an unpinned release (signed here with a throwaway certificate)
-# whose checksums verify and whose notes say so first.
+# whose checksums verify, program and site check alike, and whose notes say
+# so first.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -109,13 +110,20 @@ notes=$work/unpacked/ADMINISTRATORS.txt
 head -1 "$notes" | grep -q "^UNPINNED BUILD" || { echo "the notes do not start by saying unpinned"; exit 1; }
 [ "$(grep -c '^    unpinned build$' "$notes")" -eq 8 ] || { echo "not all eight packages read 'unpinned build'"; exit 1; }
 [ ! -e "$work/unpacked/PACKAGES.sha256" ] || { echo "an unpinned release lists package digests"; exit 1; }
-grep -qxF "  $(grep ' KB835732Patcher.exe$' "$work/unpacked/SHA256SUMS")" "$notes" ||
-  { echo "the notes do not carry the program's SHA256SUMS line"; exit 1; }
+for exe in KB835732Patcher.exe KB835732SiteCheck.exe; do
+  grep -qxF "  $(grep " $exe\$" "$work/unpacked/SHA256SUMS")" "$notes" ||
+    { echo "the notes do not carry the SHA256SUMS line of $exe"; exit 1; }
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$work/unpacked/$exe" 2>&1 |
+    grep -q "Signature verification: ok" || { echo "$exe is not signed"; exit 1; }
+done
 grep -q "patches.example.org" "$notes"
-osslsigncode verify -CAfile "$work/cert.pem" -in "$work/unpacked/KB835732Patcher.exe" | grep -q "Signature verification: ok"
 # Tampering is caught by the sums.
-echo x >> "$work/unpacked/KB835732Patcher.exe"
-if (cd "$work/unpacked" && sha256sum -c --quiet SHA256SUMS >/dev/null 2>&1); then
-  echo "a changed program passed the checksums"; exit 1
-fi
+for exe in KB835732Patcher.exe KB835732SiteCheck.exe; do
+  cp "$work/unpacked/$exe" "$work/saved.exe"
+  echo x >> "$work/unpacked/$exe"
+  if (cd "$work/unpacked" && sha256sum -c --quiet SHA256SUMS >/dev/null 2>&1); then
+    echo "a changed $exe passed the checksums"; exit 1
+  fi
+  mv "$work/saved.exe" "$work/unpacked/$exe"
+done
 echo "release package: ok"

@@ -363,3 +363,31 @@ void FormatSummary(int running, int checked, int unsized, bool pinnedRelease, co
         Add(line, " came with no length (warning)");
     }
 }
+
+void FormatPcLine(const char* description, const char* windows, const char* package,
+                  PcPackage state, char (&line)[kCheckLineArea])
+{
+    line[0] = '\0';
+    Add(line, "this PC runs ");
+    Add(line, description[0] ? description : "a Windows the program does not recognise");
+    if (state == kPcNoPackage) {
+        Add(line, ": the program has no package for it and says \"Update Not Required\"");
+        return;
+    }
+    Add(line, " and gets ");
+    Add(line, package);
+    switch (state) {
+    case kPcPackageChecked:
+        Add(line, ": read the line \"");
+        Add(line, windows);
+        Add(line, " | ");
+        Add(line, package);
+        Add(line, "\" below");
+        break;
+    case kPcPackageNotChecked: Add(line, ": not checked in this run"); break;
+    case kPcPackageNotPinned:
+        Add(line, ": not in this release (the program refuses any download there)");
+        break;
+    case kPcNoPackage: break;
+    }
+}

@@ -45,6 +45,20 @@ bool IsUnanswered(const PackageFacts& facts);
 // "Windows | package | route | bytes | time and rate | verdict".
 void FormatCheckLine(const PackageFacts& facts, char (&line)[kCheckLineArea]);
 
+// What this run tells of the package the PC's own Windows gets.
+enum PcPackage {
+    kPcPackageChecked,    // its line is in the table
+    kPcPackageNotChecked, // the release pins it, but this run checks only others
+    kPcPackageNotPinned,  // a pinned release without it: any download is refused
+    kPcNoPackage          // none: the program says "Update Not Required"
+};
+
+// "this PC runs DESCRIPTION and gets PACKAGE: " and where to read on. The
+// description is the program's own (ClassifyWindowsVersion), empty for a
+// Windows it does not recognise; `windows` names the package's table line.
+void FormatPcLine(const char* description, const char* windows, const char* package,
+                  PcPackage state, char (&line)[kCheckLineArea]);
+
 // "summary: R of N [pinned ]packages would run", then "; not on: " and the
 // Windows in `failing`, then how many came with no length.
 void FormatSummary(int running, int checked, int unsized, bool pinnedRelease, const char* failing,

@@ -1,8 +1,9 @@
 // The administrator's check of the live site, built with the release's
 // site settings: each package the release pins (each of the eight when it
 // pins none) is fetched from the patch server exactly as the program would
-// fetch it, judged as the program would judge it, and deleted unrun. One
-// line per package, then a summary.
+// fetch it, judged as the program would judge it, and deleted unrun. First
+// a line on the PC's own Windows and its package, then one line per
+// package, then a summary.
 //
 //   KB835732SiteCheck.exe [PACKAGE...]     only the named packages
 //
@@ -16,6 +17,7 @@
 #include "../common/fixed_text.h"
 #include "../common/platform.h"
 #include "../inspect/package_plan.h"
+#include "../inspect/windows_version.h"
 #include "../install/package_digest.h"
 #include "../install/paths.h"
 #include "check_report.h"
@@ -121,6 +123,31 @@ bool ChooseChecked(int argc, char** argv, const Candidate* all, int count, const
     return true;
 }
 
+// Which Windows runs here and its package, by the program's own choice:
+// on a PC of the site, the line that counts is that package's.
+bool PrintThisPc(const Candidate* all, int count, const char* pins, const bool* checked)
+{
+    char description[kVersionTextArea];
+    const char* package = ChoosePatchPackage(ClassifyWindowsVersion(description));
+    const char* windows = "";
+    PcPackage state = kPcNoPackage;
+    for (int i = 0; i < count && package; ++i) {
+        if (std::strcmp(all[i].package, package) != 0)
+            continue;
+        char hex[kDigestTextArea];
+        windows = all[i].windows;
+        if (checked[i])
+            state = kPcPackageChecked;
+        else if (pins[0] != '\0' && !FindPinnedDigest(pins, package, hex))
+            state = kPcPackageNotPinned;
+        else
+            state = kPcPackageNotChecked;
+    }
+    char line[kCheckLineArea];
+    FormatPcLine(description, windows, package, state, line);
+    return Print(line);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -131,6 +158,7 @@ int main(int argc, char** argv)
     bool checked[kMostPackages];
     if (!ChooseChecked(argc, argv, all, count, pins, checked))
         return 2;
+    bool shown = PrintThisPc(all, count, pins, checked);
 
     // The scratch folder lies beside the check, as the program's package
     // lies beside the program, and must hold every package's path.
@@ -156,7 +184,7 @@ int main(int argc, char** argv)
     char line[kCheckLineArea];
     JoinText(line, {"checking ", PatchServerBaseUrl(), " (sign-in service ", PATCHER_SIGNIN_HOST,
                     pins[0] ? "), pinned release" : "), UNPINNED release"});
-    bool shown = Print(line);
+    shown = Print(line) && shown;
     int total = 0;
     int running = 0;
     int unsized = 0;
@@ -185,9 +213,11 @@ int main(int argc, char** argv)
         shown = Print("check: this release names no package to check.") && shown;
         code = 2;
     } else if (unanswered) {
+        // Said on a PC of the site as under check-site.sh, which has its own
+        // option for the users' proxy.
         shown = Print("check: the patch server does not answer (above), so nothing more was "
-                      "checked. Run the check from a machine that reaches the site as the users' "
-                      "PCs do, through their proxy if they use one (--proxy).") &&
+                      "checked. Check this machine's network and proxy settings (check-site.sh: "
+                      "the users' proxy with --proxy).") &&
                 shown;
         code = 2;
     } else {

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""The administrator's site check (scripts/check-site.sh) against the
-simulated site. One release is made once (`release`), pinned to the
-stand-in package under the Windows XP and Windows 98 names; the check is
-built once, in one folder, and each configuration then runs it once and
-compares its table lines, summary and exit code, the requests the site saw,
-and what the check left in its folder (nothing but itself).
+"""The administrator's site check against the simulated site. One release
+is made once (`release`), pinned to the stand-in package under the Windows
+XP and Windows 98 names; each configuration then runs the check it holds
+once, through scripts/check-site.sh or, as on a PC, alone in a Wine prefix
+of its own, and compares its lines whole, its exit code, the requests the
+site saw, and what the check left behind (nothing but itself).
 
     check_site_test.py --config CONFIG.json release    make the release
     check_site_test.py --config CONFIG.json NAME       one configuration
@@ -23,7 +23,8 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from run_scenario import padded_bytes, site_control, site_log  # noqa: E402
+from run_scenario import (cache_failures, internet_cache, padded_bytes, site_control,  # noqa: E402
+                          site_log)
 
 XP, W98 = "WindowsXP-KB835732-x86-ENU.EXE", "828028USA8.EXE"
 PREFIX = "/patches/KB835732/"
@@ -40,6 +41,21 @@ def row(windows, package, route, size, verdict):
 
 def unable(reason):
     return re.escape(f'"unable to download" ({reason})')
+
+
+# The packages the release does not pin, after the summary.
+NOT_IN = ("not in this release (the program refuses any download there): Windows NT 4.0 "
+          "Workstation, Windows NT 4.0 Server, Windows NT 4.0 Terminal Server, Windows Me, "
+          "Windows 2000, Windows Server 2003")
+
+
+def this_pc(description, windows, package):
+    return (f"this PC runs {description} and gets {package}: read the line "
+            f'"{windows} | {package}" below')
+
+
+# check-site.sh runs the check as Windows XP.
+XP_PC = this_pc("Windows XP  Service Pack 3 Ver 5.1 (2600)", "Windows XP", XP)
 
 
 def both(route, size, verdict):
@@ -73,7 +89,20 @@ CONFIGURATIONS = {
     "direct": {
         "site": {"name": "folder", "dir": "{pinned}", "tls": "modern"}, "flags": True,
         "code": 0, "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
-        "summary": "summary: 2 of 2 pinned packages would run",
+        "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN],
+        "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, "")]},
+    # The ZIP's own check, alone in a Wine prefix of its own, as on a PC of
+    # each Windows: it names that Windows and its package first.
+    "pc_win98": {
+        "site": {"name": "folder", "dir": "{pinned}"}, "pc": "win98", "code": 0,
+        "first": this_pc("Windows 98   A  Ver 4.10 (67766446)", "Windows 98", W98),
+        "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
+        "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN],
+        "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, "")]},
+    "pc_winxp": {
+        "site": {"name": "folder", "dir": "{pinned}"}, "pc": "winxp", "code": 0, "first": XP_PC,
+        "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
+        "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN],
         "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, "")]},
     # Behind a GnuTLS front with TLS 1.0 and 3DES, and with TLS 1.0 turned on
     # in the PCs' Internet Options: what Windows 98 and XP need.
@@ -110,11 +139,14 @@ CONFIGURATIONS = {
                       re.escape("150000 bytes, NO LENGTH announced (warning: only the pin would "
                                 "catch a cut)"), re.escape(RUNS)),
         "summary": "summary: 2 of 2 pinned packages would run; 2 came with no length (warning)"},
+    # The Windows 98 package only: the Windows XP the check runs as is not
+    # checked, and its first line says so.
     "redirect_loop": {
-        "site": {"name": "redirect-self"}, "code": 1,
-        "lines": both("direct, 20 redirects", "no answer",
-                      unable("redirect loop: given up after 20 redirects")),
-        "summary": "summary: 0 of 2 pinned packages would run; not on: Windows 98, Windows XP"},
+        "site": {"name": "redirect-self"}, "args": ["--only", W98], "code": 1,
+        "first": XP_PC.split(": read")[0] + ": not checked in this run",
+        "lines": {W98: row("Windows 98", W98, "direct, 20 redirects", "no answer",
+                           unable("redirect loop: given up after 20 redirects"))},
+        "summary": "summary: 0 of 1 pinned packages would run; not on: Windows 98"},
     # The patch server sends the users to a sign-in service whose CA the
     # prefix does not hold.
     "untrusted_signin": {
@@ -171,6 +203,11 @@ REFUSALS = [
     (["{notzip}"], "is not a release (not a ZIP file)"),
     (["{otherzip}"], "is not a release (no KB835732Patcher.exe in it)"),
     (["{tampered}"], "its files do not match its SHA256SUMS"),
+    (["{badcheck}"], "its files do not match its SHA256SUMS"),
+    (["{unlisted}"], "its SHA256SUMS does not list KB835732SiteCheck.exe"),
+    (["{nocheck}"], "holds no KB835732SiteCheck.exe"),
+    (["{othercheck}"], "its check was not built with the settings and pins its "
+                       "ADMINISTRATORS.txt lists"),
     (["{othersite}"], "its program was not built with the settings and pins its "
                       "ADMINISTRATORS.txt lists"),
     (["{zip}", "--ca", "{notcert}"], "is not a certificate (PEM or DER)"),
@@ -248,21 +285,66 @@ def check_site(config, args, env):
                           env=env, timeout=900, check=False)
 
 
+def run_on_pc(config, c, known):
+    """The ZIP's check copied alone into C:\\SiteCheck of a prefix of its own
+    (made once, as a PC that never saw the site), run as the configuration's
+    Windows: its output, exit code, what it left, and what it added to the
+    Internet cache."""
+    prefix = os.path.join(config["wine_state"], "check-pc")
+    folder = os.path.join(prefix, "drive_c", "SiteCheck")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    with zipfile.ZipFile(known["zip"]) as z, \
+            open(os.path.join(folder, "KB835732SiteCheck.exe"), "wb") as f:
+        f.write(z.read("KB835732SiteCheck.exe"))
+    env = dict(os.environ, WINEPREFIX=prefix, PATCHER_WINE_STATE=config["wine_state"])
+    before = internet_cache(prefix)
+    try:
+        result = subprocess.run([config["wine_run"], "--version", c["pc"],
+                                 "C:\\SiteCheck\\KB835732SiteCheck.exe"], cwd=folder, env=env,
+                                capture_output=True, text=True, timeout=900, check=False)
+    finally:
+        subprocess.run([config["wine_run"], "--stop-server"], env=env, check=False)
+    # Under qemu-i386, Wine's own background processes now and then die with
+    # a word on the way out; that is no part of the check's output.
+    out = "".join(line + "\n" for line in result.stdout.replace("\r", "").splitlines()
+                  if not line.startswith(("qemu: uncaught target signal", "wine client error")))
+    added = cache_failures(before, internet_cache(prefix), known["standin"])
+    return out, result.stderr, result.returncode, sorted(os.listdir(folder)), added
+
+
 def run_configuration(config, name):
     known = values(config)
     c = CONFIGURATIONS[name]
     state = os.path.join(config["work"], "state")
-    env = dict(os.environ, PATCHER_CHECK_STATE=state, PATCHER_WINE_STATE=config["wine_state"],
-               **c.get("env", {}))
     site_control(config, **{k: fill(v, known) for k, v in c["site"].items()})
     args = release_flags(config, known["pinned"]) if c.get("flags") else [known["zip"]]
     args += [fill(a, known) for a in c.get("args", [])]
-    result = check_site(config, args, env)
-    print(f"$ check-site.sh {' '.join(args)}\n{result.stdout}{result.stderr}exit code "
-          f"{result.returncode}")
-    failures = []
-    lines = {line.split(" | ")[1]: line for line in result.stdout.splitlines()
+    if "pc" in c:
+        print(f"$ KB835732SiteCheck.exe (from the ZIP, alone, as {c['pc']})")
+        out, err, code, left, failures = run_on_pc(config, c, known)
+    else:
+        env = dict(os.environ, PATCHER_CHECK_STATE=state, PATCHER_WINE_STATE=config["wine_state"],
+                   **c.get("env", {}))
+        result = check_site(config, args, env)
+        print(f"$ check-site.sh {' '.join(args)}")
+        out, err, code, failures = result.stdout, result.stderr, result.returncode, []
+        run = os.path.join(state, "run")
+        left = sorted(os.listdir(run)) if os.path.isdir(run) else None
+        # The check that ran is the release's own, byte for byte (a release
+        # made from the same settings is the same).
+        with zipfile.ZipFile(known["zip"]) as z:
+            released = z.read("KB835732SiteCheck.exe")
+        if left:
+            with open(os.path.join(run, "KB835732SiteCheck.exe"), "rb") as f:
+                if f.read() != released:
+                    failures.append("the check that ran is not the one the release holds")
+    print(f"{out}{err}exit code {code}")
+    output = [line for line in out.splitlines() if not line.startswith("check-site: ")]
+    lines = {line.split(" | ")[1]: line for line in output
              if line.startswith("Windows ") and line.count(" | ") == 5}
+    if output[:1] != [c.get("first", XP_PC)]:
+        failures.append(f"the first line is {output[:1]}, expected {c.get('first', XP_PC)}")
     if set(lines) != set(c["lines"]):
         failures.append(f"lines for {sorted(lines)}, expected {sorted(c['lines'])}")
     for package, pattern in c["lines"].items():
@@ -270,11 +352,12 @@ def run_configuration(config, name):
         if line and not re.fullmatch(fill(pattern, known), line):
             failures.append(f"the line for {package} is\n  {line}\nexpected\n  "
                             f"{fill(pattern, known)}")
-    if result.returncode != c["code"]:
-        failures.append(f"exit code {result.returncode}, expected {c['code']}")
-    if "summary" in c and c["summary"] not in result.stdout.splitlines():
-        failures.append(f"no line '{c['summary']}'")
-    if "message" in c and c["message"] not in result.stdout + result.stderr:
+    if code != c["code"]:
+        failures.append(f"exit code {code}, expected {c['code']}")
+    for line in ([c["summary"]] if "summary" in c else []) + c.get("more", []):
+        if line not in output:
+            failures.append(f"no line '{line}'")
+    if "message" in c and c["message"] not in out + err:
         failures.append(f"no message '{c['message']}'")
     if "least_seconds" in c:
         for line in lines.values():
@@ -287,13 +370,12 @@ def run_configuration(config, name):
         if len(seen) != len(expected) or not all(
                 s[:2] == e[:2] and re.fullmatch(e[2], s[2]) for s, e in zip(seen, expected)):
             failures.append(f"the site saw {seen}, expected {expected}")
-    left = sorted(os.listdir(os.path.join(state, "run"))) \
-        if os.path.isdir(os.path.join(state, "run")) else None
     if left != ["KB835732SiteCheck.exe"]:
         failures.append(f"the check's folder holds {left}, not only the check")
-    if "the check did not finish" in result.stderr and "checking http" not in result.stdout:
+    if not any(line.startswith("this PC runs") for line in output) and (
+            "the check did not finish" in err or "pc" in c and code not in (0, 1, 2)):
         print("wine start-up fault: the check ended before its first line")
-    m = re.search(r"would not take .* \(exit code (\d+)\)", result.stderr)
+    m = re.search(r"would not take .* \(exit code (\d+)\)", err)
     if m and int(m.group(1)) not in (2, 3, 4, 5):
         print("wine start-up fault: the CA tool ended before it began")
     for failure in failures:
@@ -308,6 +390,10 @@ def bad_inputs(config, scratch):
             "otherzip": os.path.join(scratch, "other.zip"),
             "tampered": os.path.join(scratch, "tampered.zip"),
             "othersite": os.path.join(scratch, "othersite.zip"),
+            "badcheck": os.path.join(scratch, "badcheck.zip"),
+            "unlisted": os.path.join(scratch, "unlisted.zip"),
+            "nocheck": os.path.join(scratch, "nocheck.zip"),
+            "othercheck": os.path.join(scratch, "othercheck.zip"),
             "notcert": os.path.join(scratch, "ca.pem")}
     with open(made["notzip"], "w", encoding="ascii") as f:
         f.write("not a zip\n")
@@ -319,17 +405,25 @@ def bad_inputs(config, scratch):
         files = {name: z.read(name) for name in z.namelist()}
     notes = files["ADMINISTRATORS.txt"]
 
-    def write(path, changed_files, resum):
-        content = dict(files, **changed_files)
+    def write(path, changed_files, resum, unsummed=()):
+        content = {n: d for n, d in dict(files, **changed_files).items() if d is not None}
         if resum:
             content["SHA256SUMS"] = "".join(
                 f"{hashlib.sha256(content[n]).hexdigest()}  {n}\n"
-                for n in content if n != "SHA256SUMS").encode()
+                for n in content if n not in ("SHA256SUMS", *unsummed)).encode()
         with zipfile.ZipFile(path, "w") as z:
             for name, data in content.items():
                 z.writestr(name, data)
 
     write(made["tampered"], {"ADMINISTRATORS.txt": notes + b"changed\n"}, False)
+    check = "KB835732SiteCheck.exe"
+    changed = files[check][:-1] + bytes([files[check][-1] ^ 1])
+    write(made["badcheck"], {check: changed}, False)
+    write(made["unlisted"], {check: changed}, True, unsummed=(check,))
+    write(made["nocheck"], {check: None}, True)
+    # The test build's check: the same patch server, but no pins.
+    with open(config["site_check"], "rb") as f:
+        write(made["othercheck"], {check: f.read()}, True)
     write(made["othersite"], {"ADMINISTRATORS.txt": re.sub(
         rb"(?m)^(  patch server +).*$", rb"\1patches.example.org", notes)}, True)
     return dict(known, **made)
