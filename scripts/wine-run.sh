@@ -43,6 +43,11 @@ native_32bit() {
 }
 
 binfmt_enabled() {
+  # A qemu-i386 registration shows only where binfmt_misc is mounted; where
+  # it is not, 32-bit programs would seem to run natively through it, and
+  # Wine would die as it starts. Root mounts it to look.
+  [ -e /proc/sys/fs/binfmt_misc/register ] ||
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
   [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -q enabled /proc/sys/fs/binfmt_misc/qemu-i386
 }
 
