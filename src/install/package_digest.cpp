@@ -7,10 +7,6 @@
 #include "../download/text_search.h"
 #include "site_settings.h"
 
-#ifndef PATCHER_PACKAGE_SHA256
-#define PATCHER_PACKAGE_SHA256 ""
-#endif
-
 namespace {
 
 const uint32_t kRound[64] = {
@@ -203,11 +199,6 @@ bool DigestFile(const char* path, char (&hex)[65])
 bool IsPackageAsPinnedTo(const char* pins, const char* path, const char* package)
 {
     return IsAsPinnedTo(pins, package, [path](char(&hex)[65]) { return DigestFile(path, hex); });
-}
-
-bool IsPackageAsPinned(const char* path, const char* package)
-{
-    return IsPackageAsPinnedTo(PATCHER_PACKAGE_SHA256, path, package);
 }
 
 #ifdef _WIN32

@@ -31,9 +31,6 @@ bool DigestFile(const char* path, char (&hex)[65]);
 // program only ever runs files its builder had in hand.
 bool IsPackageAsPinnedTo(const char* pins, const char* path, const char* package);
 
-// IsPackageAsPinnedTo with the pins this program was built with.
-bool IsPackageAsPinned(const char* path, const char* package);
-
 #ifdef _WIN32
 #include "../common/platform.h"
 
@@ -41,7 +38,8 @@ bool IsPackageAsPinned(const char* path, const char* package);
 // handle; false when it cannot be read.
 bool DigestHeldFile(HANDLE file, char (&hex)[65]);
 
-// IsPackageAsPinned for the package file held open for its launch
-// (HoldPackageFile), its digest taken through that handle.
+// IsPackageAsPinnedTo, with the pins this program was built with, for the
+// package file held open for its launch (HoldPackageFile), its digest taken
+// through that handle.
 bool IsHeldPackageAsPinned(HANDLE file, const char* package);
 #endif
