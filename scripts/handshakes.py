@@ -278,7 +278,7 @@ def main():
         for line in table:
             fields = line.split(" | ")
             if line.startswith("checking http"):
-                pinned = line.endswith("pinned release")
+                pinned = line.endswith("), pinned release")
             if len(fields) == 6 and fields[0] in WINDOWS:
                 tried = tried or ", HTTPS at " in fields[2]
                 fields = judge_line(fields, args.proxy, args.tls1_turned_on, cache, folder)
