@@ -7,8 +7,7 @@
 # came (directly or through the sign-in pages, redirects), its bytes and
 # whether the server announced them, time and rate, and what the program
 # would do with it: run it, refuse it, or be "unable to download" it, and
-# why. Nothing fetched is ever run, and nothing
-# is left behind.
+# why. Nothing fetched is ever run, and nothing is left behind.
 #
 #   check-site.sh dist/KB835732Patcher-<version>.zip [--packages DIR] [OPTION...]
 #   check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
@@ -57,9 +56,11 @@ usage: scripts/check-site.sh RELEASE.zip [--packages DIR] [OPTION...]
 Checks the live site as your users' PCs will meet it. For each package the
 release pins (each of the eight when it pins none) it fetches the package
 as the program would, never runs it, and prints one line: the route, the
-bytes, the time and what the program would do with it. Instead of a ZIP it
-takes release.sh's own settings (scripts/release.sh --help) and checks the
-release they make.
+bytes, the time and what the program would do with it. Every HTTPS host on
+a package's route is then tried with gnutls-cli as that package's Windows
+makes the handshake (TLS 1.0, its cipher suites, no server name), and the
+line says what fails there. Instead of a ZIP it takes release.sh's own
+settings (scripts/release.sh --help) and checks the release they make.
 
 options:
   --packages DIR     beside a ZIP: the folder you publish must hold the

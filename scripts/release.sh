@@ -11,9 +11,9 @@
 #              [--sign-cert CERT.pem --sign-key KEY.pem] [--out DIR]
 #
 # With a certificate and key the program and the check are signed
-# (Authenticode, through osslsigncode) before they are summed and packed. Everything is made in a
-# folder of its own; the ZIP reaches the output folder only when all of it
-# worked, so a failed release leaves nothing there.
+# (Authenticode, through osslsigncode) before they are summed and packed.
+# Everything is made in a folder of its own; the ZIP reaches the output
+# folder only when all of it worked, so a failed release leaves nothing there.
 set -euo pipefail
 export LC_ALL=C
 here=$PWD
@@ -38,7 +38,8 @@ usage: scripts/release.sh --server HOST --signin HOST --phone TEXT --help-url UR
 
 Builds the program for your site, pinned to the packages in DIR (the folder
 you publish as /patches/KB835732/ on the patch server), and packs it as
-dist/KB835732Patcher-<version>.zip: the program, ADMINISTRATORS.txt,
+dist/KB835732Patcher-<version>.zip: the program, the site check built with
+it (KB835732SiteCheck.exe, to run on a PC of each Windows), ADMINISTRATORS.txt,
 PACKAGES.sha256 and SHA256SUMS. Prints the ZIP's path.
 
 options:
@@ -48,7 +49,7 @@ options:
   --help-url URL     the help desk's web address, shown in the messages
   --packages DIR     the packages, each under the name the program asks for
   --unpinned         no packages: the program runs whatever the server sends
-  --sign-cert FILE   sign the program with this certificate (PEM) ...
+  --sign-cert FILE   sign the program and the check with this certificate (PEM) ...
   --sign-key FILE    ... and its private key (PEM, without a password)
   --out DIR          where the ZIP goes (dist/ in the source folder)
   -h, --help         show this help; nothing is built or changed
