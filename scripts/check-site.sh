@@ -12,6 +12,7 @@
 #   check-site.sh dist/KB835732Patcher-<version>.zip [--packages DIR] [OPTION...]
 #   check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
 #                 (--packages DIR | --unpinned) [OPTION...]
+#   check-site.sh --handshakes HOST[:PORT] [--tls1-turned-on] [--proxy HOST:PORT] [--ca FILE]
 # options:
 #   --ca FILE          trust this CA certificate (PEM or DER), as the users'
 #                      PCs do through their own store; may be repeated
@@ -20,13 +21,13 @@
 #   --only PACKAGE     check only this package; may be repeated
 #   --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options (by
 #                      policy): Windows 98, Me, NT 4.0 and 2000 are judged by
-#                      their TLS 1.0 handshake, not left at SSL 3.0, their
-#                      default, which cannot be tried from here
+#                      their TLS 1.0 hello, not by SSL 3.0, their default
 #
 # Every HTTPS host on a package's route (the sign-in service, a redirect to
-# https) is then tried with gnutls-cli as that package's Windows makes the
-# handshake (scripts/handshakes.py): the line says what fails there and what
-# to change on the server.
+# https) is then sent the very hellos that package's Windows' PCs send
+# (scripts/handshakes.py): the line says for which PCs it holds, what fails
+# there and what to change on the server. --handshakes tries one host so,
+# alone: no release, no Wine, in seconds.
 #
 # With a release ZIP the settings and pins are its own (ADMINISTRATORS.txt,
 # PACKAGES.sha256, and the program and the check must hold the same); a
@@ -52,15 +53,20 @@ usage() {
 usage: scripts/check-site.sh RELEASE.zip [--packages DIR] [OPTION...]
        scripts/check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
                              (--packages DIR | --unpinned) [OPTION...]
+       scripts/check-site.sh --handshakes HOST[:PORT] [--tls1-turned-on] [--proxy HOST:PORT]
 
 Checks the live site as your users' PCs will meet it. For each package the
 release pins (each of the eight when it pins none) it fetches the package
 as the program would, never runs it, and prints one line: the route, the
 bytes, the time and what the program would do with it. Every HTTPS host on
-a package's route is then tried with gnutls-cli as that package's Windows
-makes the handshake (TLS 1.0, its cipher suites, no server name), and the
-line says what fails there. Instead of a ZIP it takes release.sh's own
-settings (scripts/release.sh --help) and checks the release they make.
+a package's route is then sent the hellos that package's Windows' PCs send,
+byte for byte, and the line says for which PCs it holds and what fails
+there. Instead of a ZIP it takes release.sh's own settings
+(scripts/release.sh --help) and checks the release they make.
+
+--handshakes HOST[:PORT] tries one HTTPS host alone (port 443 unless
+given), in seconds, with no release and no Wine: one line per Windows and
+hello, its verdict last.
 
 options:
   --packages DIR     beside a ZIP: the folder you publish must hold the
@@ -70,7 +76,7 @@ options:
   --proxy HOST:PORT  go through this proxy, as the users' PCs do
   --only PACKAGE     check only this package; may be repeated
   --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options: the
-                     old Windows are judged by their TLS 1.0 handshake
+                     old Windows are judged by their TLS 1.0 hello, not SSL 3.0
   -h, --help         show this help; nothing is checked or changed
 
 A check still running after 900 seconds a package is given up
@@ -78,8 +84,9 @@ A check still running after 900 seconds a package is given up
 Exit code: 0 when every package checked would run, 1 when one would not,
 2 when nothing was checked or the check did not finish.
 
-example:
+examples:
   scripts/check-site.sh dist/KB835732Patcher-1.0.0.zip --ca site-ca.pem
+  scripts/check-site.sh --handshakes signin.example.org
 EOF
 }
 fail() {
@@ -89,9 +96,12 @@ fail() {
 }
 absolute() { case "$1" in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
 
-zip= packages= cas=() proxy= only=() release_flags=() tls1=
+zip= packages= cas=() proxy= only=() release_flags=() tls1= handshakes=
 while [ $# -gt 0 ]; do
   case "$1" in
+    --handshakes)
+      [ $# -ge 2 ] || fail "$1 needs a value"
+      handshakes=$2; shift 2; continue ;;
     --unpinned) release_flags+=("$1"); shift; continue ;;
     --tls1-turned-on) tls1=1; shift; continue ;;
     --server|--signin|--phone|--help-url|--packages|--ca|--proxy|--only)
@@ -111,6 +121,22 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
+# One host's handshakes: no release, no Wine. A --ca given changes nothing
+# here: the PCs' hellos are judged by the server's answer, not by trust.
+if [ -n "$handshakes" ]; then
+  [ -z "$zip" ] && [ ${#release_flags[@]} -eq 0 ] && [ -z "$packages" ] && [ ${#only[@]} -eq 0 ] ||
+    fail "--handshakes takes a host, and --tls1-turned-on, --proxy, --ca only"
+  [[ $handshakes =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?(:[0-9]{1,5})?$ ]] ||
+    fail "--handshakes '$handshakes' is not HOST[:PORT]"
+  if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
+    fail "--proxy '$proxy' is not HOST:PORT"
+  fi
+  for ca in "${cas[@]}"; do
+    [ -f "$ca" ] && [ -r "$ca" ] || fail "cannot read the CA certificate $ca"
+  done
+  exec python3 scripts/handshakes.py --host "$handshakes" ${proxy:+--proxy "$proxy"} \
+    ${tls1:+--tls1-turned-on}
+fi
 if [ -n "$zip" ] && [ ${#release_flags[@]} -gt 0 ]; then
   fail "give a release ZIP or release.sh's settings, not both"
 fi

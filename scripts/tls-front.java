@@ -1,0 +1,95 @@
+// A TLS front for the old PCs, on Java's own TLS (JSSE): SSL 3.0 and TLS 1.0
+// with RC4 and 3DES, the hellos in SSLv2 format too, with or without
+// renegotiation_info, as Windows 98 to Server 2003 send them. Each
+// connection goes on, decrypted, to the sign-in service's plain port.
+//
+//   java scripts/tls-front.java PORT KEYSTORE.p12 PASSWORD BACKEND-PORT [tls1-only]
+//
+// It listens on 127.0.0.1 unless PATCHER_FRONT_ADDRESS names another
+// address; the keystore (PKCS#12) holds the certificate chain and its key;
+// "tls1-only" leaves SSL 3.0 out. Debian's Java turns these protocols and
+// suites off (jdk.tls.disabledAlgorithms); this front alone turns them on.
+import java.io.FileInputStream;
+import java.io.InputStream;
+import java.io.OutputStream;
+import java.net.InetAddress;
+import java.net.InetSocketAddress;
+import java.net.Socket;
+import java.security.KeyStore;
+import java.security.Security;
+import java.util.ArrayList;
+import java.util.List;
+import javax.net.ssl.KeyManagerFactory;
+import javax.net.ssl.SSLContext;
+import javax.net.ssl.SSLServerSocket;
+import javax.net.ssl.SSLSocket;
+
+public class TlsFront {
+    public static void main(String[] args) throws Exception {
+        // Before any TLS class loads: afterwards the property is read no more.
+        Security.setProperty("jdk.tls.disabledAlgorithms", "");
+        int port = Integer.parseInt(args[0]);
+        int backend = Integer.parseInt(args[3]);
+        boolean tls1Only = args.length > 4 && args[4].equals("tls1-only");
+        char[] password = args[2].toCharArray();
+        KeyStore store = KeyStore.getInstance("PKCS12");
+        try (InputStream in = new FileInputStream(args[1])) {
+            store.load(in, password);
+        }
+        KeyManagerFactory keys = KeyManagerFactory.getInstance("SunX509");
+        keys.init(store, password);
+        SSLContext context = SSLContext.getInstance("TLS");
+        context.init(keys.getKeyManagers(), null, null);
+        String address = System.getenv().getOrDefault("PATCHER_FRONT_ADDRESS", "127.0.0.1");
+        SSLServerSocket listener = (SSLServerSocket) context.getServerSocketFactory()
+                .createServerSocket(port, 50, InetAddress.getByName(address));
+        listener.setEnabledProtocols(tls1Only ? new String[] {"SSLv2Hello", "TLSv1"}
+                                              : new String[] {"SSLv2Hello", "SSLv3", "TLSv1"});
+        // The PCs' suites: RSA key exchange with RC4 or 3DES, strongest first.
+        List<String> suites = new ArrayList<>();
+        for (String suite : new String[] {"SSL_RSA_WITH_3DES_EDE_CBC_SHA", "SSL_RSA_WITH_RC4_128_SHA",
+                                          "SSL_RSA_WITH_RC4_128_MD5"}) {
+            suites.add(suite);
+        }
+        listener.setEnabledCipherSuites(suites.toArray(new String[0]));
+        System.out.println("tls front: listening on " + address + ":" + port);
+        while (true) {
+            SSLSocket client = (SSLSocket) listener.accept();
+            new Thread(() -> serve(client, backend)).start();
+        }
+    }
+
+    static void serve(SSLSocket client, int backend) {
+        try (client; Socket upstream = new Socket()) {
+            client.setSoTimeout(60000);  // a PC that stalls mid-handshake lets go of its thread
+            client.startHandshake();
+            client.setSoTimeout(0);
+            upstream.connect(new InetSocketAddress("127.0.0.1", backend), 10000);
+            Thread back = new Thread(() -> copy(upstream, client));
+            back.start();
+            copy(client, upstream);
+            back.join();
+        } catch (Exception e) {
+            // A hello this front refuses, or a connection gone: only that connection ends.
+        }
+    }
+
+    static void copy(Socket from, Socket to) {
+        byte[] buffer = new byte[16384];
+        try {
+            InputStream in = from.getInputStream();
+            OutputStream out = to.getOutputStream();
+            for (int n; (n = in.read(buffer)) > 0; ) {
+                out.write(buffer, 0, n);
+                out.flush();
+            }
+            to.shutdownOutput();
+        } catch (Exception e) {
+            try {
+                to.close();
+            } catch (Exception ignored) {
+                // already closed
+            }
+        }
+    }
+}
