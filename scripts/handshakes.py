@@ -524,7 +524,7 @@ def findings(windows, index, pcs, result, host, port, proxy, folder):
                      "no %FORCE_ETM)")
     elif why.startswith("alert"):
         found.append(f"no cipher suite in common ({windows} offers RC4 and 3DES only: offer "
-                     f"TLS_RSA_WITH_3DES_EDE_CBC_SHA on this host; {why})")
+                     "TLS_RSA_WITH_3DES_EDE_CBC_SHA on this host)")
     elif why.startswith("the host closes") and not ssl3:
         found.append(f"the host drops the hello these PCs send, with "
                      f"{'renegotiation_info only' if sent_extensions(index) else 'no extension'}"
@@ -667,7 +667,8 @@ def main():
         if args.host:
             entry = args.host if re.search(r":\d+$", args.host) else args.host + ":443"
             lines, code = host_lines(entry, args.tls1_turned_on, tries)
-            print("\n".join(lines))
+            for line in lines:
+                print(line)
             if code == 2:
                 print(f"handshakes: no connection to {entry}: nothing was tried", file=sys.stderr)
             return code

@@ -55,7 +55,9 @@ later at OpenSSL's weakest level (as a site for the old PCs must, though
 OpenSSL has no 3DES or RC4 left); "modern", TLS 1.2 and later only; "sni",
 the right certificate only for a hello that names localhost (another name's
 for one that names none); "3des", the GnuTLS front (lighttpd, TLS 1.0 with
-3DES, as Windows XP needs) in front of the sign-in service's plain port.
+3DES, as Windows XP needs) in front of the sign-in service's plain port;
+"jsse", the Java front (scripts/tls-front.java: SSL 3.0 and TLS 1.0 with
+RC4 and 3DES, which takes every old PC's hello) there.
 A port already taken ends the site at once, before it says it is serving.
 """
 import argparse
@@ -271,20 +273,39 @@ proxy.server = ("" => (("host" => "127.0.0.1", "port" => {backend_port})))
                             preexec_fn=lambda: libc.prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
 
 
+def start_jsse_front(state, port, backend_port, prefix=""):
+    """The administrators' Java front (scripts/tls-front.java) in front of the
+    sign-in service's plain port, with the site's certificate; None where
+    Java is missing. Ends with the site, as the GnuTLS front does."""
+    if not shutil.which("java"):
+        return None
+    store = os.path.join(state, prefix + "front.p12")
+    subprocess.run(["openssl", "pkcs12", "-export", "-in", os.path.join(state, prefix + "server.crt"),
+                    "-inkey", os.path.join(state, prefix + "server.key"), "-passout", "pass:front",
+                    "-out", store], check=True, capture_output=True)
+    front = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                         "tls-front.java")
+    libc = ctypes.CDLL(None)
+    return subprocess.Popen(["java", "-Xmx64m", front, str(port), store, "front",
+                             str(backend_port)], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL,
+                            preexec_fn=lambda: libc.prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
+
+
 class SecureServer(ThreadingHTTPServer):
     """The sign-in service over HTTPS, its TLS chosen per connection by the
     scenario's `tls`; with "3des" the connection goes on, untouched, to the
     GnuTLS front."""
 
-    def __init__(self, address, handler, site, contexts, front_port=None):
+    def __init__(self, address, handler, site, contexts, fronts):
         super().__init__(address, handler)
-        self.site, self.contexts, self.front_port = site, contexts, front_port
+        self.site, self.contexts, self.fronts = site, contexts, fronts
 
     def process_request_thread(self, request, client_address):
         with self.site.lock:
             tls = self.site.scenario.get("tls", "")
-        if tls == "3des" and self.front_port:
-            return relay_to(request, self.front_port)
+        if tls in self.fronts:
+            return relay_to(request, self.fronts[tls])
         try:
             request.settimeout(GATE_SECONDS + 30)
             secure = self.contexts[tls].wrap_socket(request, server_side=True)
@@ -569,7 +590,8 @@ def main():
                         help="the sign-in service without TLS, behind the GnuTLS front")
     parser.add_argument("--front-port", type=int, default=48446,
                         help="the GnuTLS front (lighttpd) of the scenarios with tls=3des; "
-                             "the port after it, the untrusted listener's")
+                             "the port after it, the untrusted listener's; the two next, the "
+                             "Java fronts of tls=jsse")
     args = parser.parse_args()
     os.makedirs(args.state, exist_ok=True)
     make_certificates(args.state)
@@ -581,18 +603,20 @@ def main():
     # anything else (an old site, another program) must stop the tests here,
     # not let them talk to that other server.
     ports = (args.http_port, args.https_port, args.untrusted_port, args.ftp_port,
-             args.signin_plain_port, args.front_port, args.front_port + 1)
+             args.signin_plain_port, *range(args.front_port, args.front_port + 4))
     try:
         http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
         https = SecureServer(("127.0.0.1", args.https_port), handler_for(site, "signin"), site,
-                             tls_contexts(args.state), args.front_port)
+                             tls_contexts(args.state),
+                             {"3des": args.front_port, "jsse": args.front_port + 2})
         untrusted = SecureServer(("127.0.0.1", args.untrusted_port),
                                  handler_for(site, "signin"), site,
-                                 tls_contexts(args.state, "untrusted-"), args.front_port + 1)
+                                 tls_contexts(args.state, "untrusted-"),
+                                 {"3des": args.front_port + 1, "jsse": args.front_port + 3})
         plain = ThreadingHTTPServer(("127.0.0.1", args.signin_plain_port),
                                     handler_for(site, "signin"))
         ftp = socket.create_server(("127.0.0.1", args.ftp_port))
-        for port in (args.front_port, args.front_port + 1):
+        for port in range(args.front_port, args.front_port + 4):
             socket.create_server(("127.0.0.1", port)).close()
     except OSError as e:
         print(f"simulated site cannot start: a port of 127.0.0.1 {ports} is taken: {e}",
@@ -603,6 +627,11 @@ def main():
     if front:
         for port in (args.front_port, args.front_port + 1):
             wait_for_port(port, front, "the GnuTLS front (lighttpd)", seconds=30)
+    jsse = [start_jsse_front(args.state, args.front_port + 2, args.signin_plain_port),
+            start_jsse_front(args.state, args.front_port + 3, args.signin_plain_port, "untrusted-")]
+    for port, process in zip((args.front_port + 2, args.front_port + 3), jsse):
+        if process:
+            wait_for_port(port, process, "the Java front", seconds=60)
     for server in (http, https, untrusted, plain):
         threading.Thread(target=server.serve_forever, daemon=True).start()
     threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
@@ -616,9 +645,10 @@ def main():
     except KeyboardInterrupt:
         pass
     finally:
-        if front:
-            front.terminate()
-            front.wait(10)
+        for process in (front, *jsse):
+            if process:
+                process.terminate()
+                process.wait(10)
     return 0
 
 
