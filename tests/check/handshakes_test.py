@@ -242,8 +242,9 @@ class Handshakes(unittest.TestCase):
                 out = done.stdout.splitlines()
                 self.assertEqual(lines, len(out))
                 self.assertTrue(all(line.split(" | ")[0] in WINDOWS for line in out))
-                self.assertEqual(code == 0, bool(out) and all(line.rsplit(" | ", 1)[-1].startswith("runs")
-                                                for line in out))
+                verdicts = [line.rsplit(" | ", 1)[-1] for line in out]
+                self.assertEqual(code == 0, bool(out) and all(v.startswith("runs")
+                                                              for v in verdicts))
 
 
 if __name__ == "__main__":
