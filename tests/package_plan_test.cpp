@@ -75,8 +75,13 @@ TEST(PackagePlan, LanguageCodeIsWindowsAbbreviationMendedForPackages)
         EXPECT_STREQ(c.code, code) << c.languageId << " " << c.abbreviation;
     }
     for (const auto& [text, id] : {std::pair<const char*, unsigned>{"0407", 0x0407},
-                                   {"00000407", 0x0407}, {"00010411", 0x0411}, {"0c0A", 0x0C0A},
-                                   {"407", 0}, {"004070", 0}, {"000004070", 0}, {"04x7", 0},
+                                   {"00000407", 0x0407},
+                                   {"00010411", 0x0411},
+                                   {"0c0A", 0x0C0A},
+                                   {"407", 0},
+                                   {"004070", 0},
+                                   {"000004070", 0},
+                                   {"04x7", 0},
                                    {"", 0}})
         EXPECT_EQ(id, ParseLanguageId(text)) << text;
 }

@@ -71,8 +71,7 @@ const char* NameLanguagePackage(const char* english, const char* code, const cha
     name[0] = '\0';
     const char* mark = std::strstr(english, "-ENU.");
     char digest[65];
-    if (!mark || !IsLanguageCode(code) || std::strcmp(code, "ENU") == 0 ||
-        !CopyText(name, english))
+    if (!mark || !IsLanguageCode(code) || std::strcmp(code, "ENU") == 0 || !CopyText(name, english))
         return english;
     std::memcpy(name + (mark - english) + 1, code, 3);
     return FindPinnedDigest(pins, name, digest) ? name : english;

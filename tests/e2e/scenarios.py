@@ -287,9 +287,15 @@ SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,
 SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [],
                                  "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
+# A Windows installed in German. The test build holds no language but
+# English: it asks for the English package, as every release did before.
+GERMAN = {"install_language": "0407", "env": {"LC_ALL": "de_DE.UTF-8"}, "boxes": [CONFIRM],
+          "ran": 1}
+SCENARIOS["german_winxp_english_only"] = dict(GERMAN, package=XP)
+
 # Run only with a program released from a package folder holding the
-# stand-in, as served at 150000 bytes, under the Windows XP and Windows 98
-# names (tests/e2e/release_pinned_test.sh): the pinned file runs; the same
+# stand-in, as served at 150000 bytes, under the Windows XP (English and
+# German) and Windows 98 names (tests/e2e/release_pinned_test.sh): the pinned file runs; the same
 # file with one byte changed, or the right file for a Windows whose package
 # was not in the folder, is refused like a failed download, never run, and
 # removed.
@@ -299,4 +305,7 @@ PINNED_SCENARIOS = {
                             "boxes": [CONFIRM, TOO_SMALL]},
     "pinned_not_in_folder": {"version": "win2k", "package": PACKAGES["win2k"],
                              "serve": ("standin", 150000), "boxes": [CONFIRM, TOO_SMALL]},
+    # The folder holds the German Windows XP package too.
+    "pinned_german": dict(GERMAN, package=XP.replace("-ENU.", "-DEU."),
+                          serve=("standin", 150000)),
 }

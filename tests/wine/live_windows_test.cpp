@@ -104,8 +104,8 @@ public:
     void Set(DWORD type, const void* data, DWORD size) const
     {
         HKEY key;
-        if (RegCreateKeyExA(root_, path_, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr) != ERROR_SUCCESS)
+        if (RegCreateKeyExA(root_, path_, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
             return;
         RegSetValueExA(key, name_, 0, type, static_cast<const BYTE*>(data), size);
         RegCloseKey(key);
@@ -303,8 +303,8 @@ TEST(LiveWindows, InstallLanguageIsReadWhereThisWindowsKeepsIt)
     SavedValue nt("InstallLanguage", HKEY_LOCAL_MACHINE,
                   "SYSTEM\\CurrentControlSet\\Control\\Nls\\Language");
     SavedValue nine("ResourceLocale", HKEY_CURRENT_USER, "Control Panel\\Desktop");
-    nt.Set(REG_SZ, "0413", 5);         // Dutch
-    nine.Set(REG_SZ, "00000416", 9);   // Portuguese (Brazil)
+    nt.Set(REG_SZ, "0413", 5);       // Dutch
+    nine.Set(REG_SZ, "00000416", 9); // Portuguese (Brazil)
     typedef LANGID(WINAPI * Query)();
     FARPROC told = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemDefaultUILanguage");
     ASSERT_NE(nullptr, told);
@@ -318,7 +318,9 @@ TEST(LiveWindows, InstallLanguageIsReadWhereThisWindowsKeepsIt)
 
     // Wine's abbreviations, mended where the packages differ.
     for (const auto& [id, asked] : {std::pair<unsigned, const char*>{0x0407, "DEU"},
-                                    {0x040A, "ESN"}, {0x0804, "CHS"}, {0x0809, "ENU"}}) {
+                                    {0x040A, "ESN"},
+                                    {0x0804, "CHS"},
+                                    {0x0809, "ENU"}}) {
         char code[kLanguageCodeArea];
         EXPECT_TRUE(GetPackageLanguage(id, code));
         EXPECT_STREQ(asked, code) << id;
