@@ -55,7 +55,8 @@ def expected_boxes(config, scenario):
         if caption == "File Error":
             text += help_line
         if caption == "Apply the Security Patch?":
-            buttons, icon = [["OK", 1], ["Cancel", 2]], "question"
+            # Windows labels the buttons in its own language.
+            buttons, icon = [["OK", 1], [scenario.get("cancel", "Cancel"), 2]], "question"
         elif caption == "Patch not required":
             buttons, icon = [["OK", 1]], "question"
         else:
@@ -289,8 +290,8 @@ SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [
 
 # A Windows installed in German. The test build holds no language but
 # English: it asks for the English package, as every release did before.
-GERMAN = {"install_language": "0407", "env": {"LC_ALL": "de_DE.UTF-8"}, "boxes": [CONFIRM],
-          "ran": 1}
+GERMAN = {"install_language": "0407", "env": {"LC_ALL": "de_DE.UTF-8"}, "cancel": "Abbrechen",
+          "boxes": [CONFIRM], "ran": 1}
 SCENARIOS["german_winxp_english_only"] = dict(GERMAN, package=XP)
 
 # Run only with a program released from a package folder holding the
