@@ -39,9 +39,11 @@ bool ChoosePackageLanguage(unsigned languageId, const char* abbreviation,
 {
     code[0] = '\0';
     const char* chosen = (languageId & 0x3FF) == kPrimaryEnglish ? "ENU" : abbreviation;
-    for (const auto& entry : kPackageCodes)
+    for (const auto& entry : kPackageCodes) {
         if (entry.languageId == languageId)
+            // cppcheck-suppress useStlAlgorithm ; a table look-up reads clearer
             chosen = entry.code;
+    }
     return IsLanguageCode(chosen) && CopyText(code, chosen);
 }
 
