@@ -7,6 +7,7 @@ set(PORTABLE_SOURCES
   src/download/signin_page.cpp
   src/inspect/windows_version.cpp
   src/inspect/package_plan.cpp
+  src/inspect/install_language.cpp
   src/install/paths.cpp
   src/install/installer_launch.cpp
   src/install/package_digest.cpp

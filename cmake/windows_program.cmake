@@ -8,6 +8,7 @@ set(PATCHER_SOURCES
   src/inspect/windows_version.cpp
   src/inspect/registry_probes.cpp
   src/inspect/package_plan.cpp
+  src/inspect/install_language.cpp
   src/install/paths.cpp
   src/install/installer_launch.cpp
   src/install/package_digest.cpp

@@ -29,6 +29,12 @@ systems=("Windows 98" "Windows Me" "Windows NT 4.0 Workstation"
          "Windows NT 4.0 Server (also NT 4.0 domain controllers)" "Windows NT 4.0 Terminal Server"
          "Windows 2000" "Windows XP"
          "Windows Server 2003")
+# Microsoft's codes for the other languages of Windows, as the package names
+# carry them in place of ENU (WindowsXP-KB835732-x86-DEU.EXE). A PC asks for
+# its own language's name when the release holds it
+# (src/inspect/install_language.cpp); 98 and Me have English names only.
+languages=(ARA CHS CHT CSY DAN DEU ELL ESN FIN FRA HEB HUN ITA JPN KOR NLD NOR PLK PTB PTG RUS
+           SVE TRK)
 
 usage() {
   cat <<'EOF'
@@ -47,7 +53,9 @@ options:
   --signin HOST      the web sign-in service's host name
   --phone TEXT       the help desk's telephone number, shown in the messages
   --help-url URL     the help desk's web address, shown in the messages
-  --packages DIR     the packages, each under the name the program asks for
+  --packages DIR     the packages, each under the name the program asks for;
+                     other languages' packages beside them, with the language's
+                     code in place of ENU (WindowsXP-KB835732-x86-DEU.EXE)
   --unpinned         no packages: the program runs whatever the server sends
   --sign-cert FILE   sign the program and the check with this certificate (PEM) ...
   --sign-key FILE    ... and its private key (PEM, without a password)
@@ -131,38 +139,59 @@ EOF
   exit 1
 fi
 
-# The package folder: every one of the eight names found there is pinned;
-# any other file is only mentioned, as the program never asks for it.
-pins=() sizes=() digests=()
+# A package file: readable, longer than 100000 bytes, a Windows program.
+# Sets size and digest.
+inspect_package() {
+  local file=$1 pe
+  [ -f "$file" ] && [ -r "$file" ] || fail "$file is not a readable file."
+  size=$(stat -L -c %s "$file")
+  [ "$size" -gt 100000 ] ||
+    fail "$file is $size bytes; the program treats a download of 100000 bytes or less as failed, so this cannot be its package."
+  # A Windows program: "MZ", and "PE\0\0" where the 32-bit number at
+  # offset 60 points.
+  pe=$(od -An -v --endian=little -tu4 -j60 -N4 "$file" | tr -d ' ')
+  if [ "$(head -c2 "$file")" != MZ ] || [ -z "$pe" ] || [ "$pe" -gt $((size - 4)) ] ||
+     [ "$(od -An -v -tx1 -j"$pe" -N4 "$file" | tr -d ' \n')" != 50450000 ]; then
+    fail "$file is not a Windows program (no PE header); the program could not run it."
+  fi
+  digest=$(sha256sum < "$file" | cut -c1-64)
+}
+
+# The package folder: every one of the eight names found there is pinned,
+# and each of them in another language; any other file is only mentioned,
+# as the program never asks for it.
+pins=() sizes=() digests=() others=() other_sums=() held=() held_codes=()
 if [ -n "$packages" ]; then
   [ -d "$packages" ] || fail "the package folder $packages does not exist."
   [ -n "$(ls -A "$packages")" ] || fail "the package folder $packages is empty."
   found=0
   for i in "${!names[@]}"; do
     file=$packages/${names[i]}
-    sizes[i]= digests[i]=
-    [ -e "$file" ] || continue
-    [ -f "$file" ] && [ -r "$file" ] || fail "$file is not a readable file."
-    size=$(stat -L -c %s "$file")
-    [ "$size" -gt 100000 ] ||
-      fail "$file is $size bytes; the program treats a download of 100000 bytes or less as failed, so this cannot be its package."
-    # A Windows program: "MZ", and "PE\0\0" where the 32-bit number at
-    # offset 60 points.
-    pe=$(od -An -v --endian=little -tu4 -j60 -N4 "$file" | tr -d ' ')
-    if [ "$(head -c2 "$file")" != MZ ] || [ -z "$pe" ] || [ "$pe" -gt $((size - 4)) ] ||
-       [ "$(od -An -v -tx1 -j"$pe" -N4 "$file" | tr -d ' \n')" != 50450000 ]; then
-      fail "$file is not a Windows program (no PE header); the program could not run it."
+    sizes[i]= digests[i]= others[i]= other_sums[i]=
+    if [ -e "$file" ]; then
+      inspect_package "$file"
+      sizes[i]=$size digests[i]=$digest
+      pins+=("${names[i]}=$digest")
+      found=$((found + 1))
     fi
-    sizes[i]=$size
-    digests[i]=$(sha256sum < "$file" | cut -c1-64)
-    pins+=("${names[i]}=${digests[i]}")
-    found=$((found + 1))
+    [[ ${names[i]} == *-ENU.* ]] || continue
+    for code in "${languages[@]}"; do
+      other=${names[i]/-ENU./-$code.}
+      [ -e "$packages/$other" ] || continue
+      inspect_package "$packages/$other"
+      pins+=("$other=$digest") held+=("$other")
+      [[ " ${held_codes[*]} " == *" $code "* ]] || held_codes+=("$code")
+      others[i]+="  ${systems[i]}, in language $code"$'\n'"    $other"$'\n'
+      others[i]+="    $size bytes, SHA-256 $digest"$'\n'
+      other_sums[i]+="$digest  $other"$'\n'
+      found=$((found + 1))
+    done
   done
   for file in "$packages"/*; do
     base=${file##*/}
-    [[ " ${names[*]} " == *" $base "* ]] && continue
+    [[ " ${names[*]} ${held[*]} " == *" $base "* ]] && continue
     [ -e "$file" ] || continue
-    echo "release: note: $base in the package folder is not a name the program asks for; it is not pinned (names must match exactly, case included)." >&2
+    echo "release: note: $base in the package folder is not a name the program asks for; it is not pinned (names must match exactly, case included; other languages' codes: ${languages[*]})." >&2
   done
   [ "$found" -gt 0 ] ||
     fail "the package folder $packages holds none of the package names: ${names[*]}."
@@ -229,6 +258,8 @@ for i in "${!names[@]}"; do
   else
     table+="    not pinned: refused"$'\n'
   fi
+  table+=${others[i]:-}
+  [ -z "${other_sums[i]:-}" ] || printf '%s' "${other_sums[i]}" >> "$pack/PACKAGES.sha256"
 done
 if [ -n "$unpinned" ]; then
   heading="UNPINNED BUILD: this program runs whatever the patch server sends it.
@@ -242,6 +273,14 @@ else
 under \"What each Windows gets\", byte for byte. Any other file it downloads,
 or a package it holds no digest for, is refused as a failed download,
 deleted and never run."
+  if [ ${#held_codes[@]} -gt 0 ]; then
+    heading+="
+
+Languages: besides English, it holds packages in ${held_codes[*]}. A PC whose
+Windows was installed in one of these asks for that language's package
+where it is listed below; any other asks for the English one, which
+refuses to install on a Windows in another language."
+  fi
   check="The patch server's folder against this release (PACKAGES.sha256 lists
 the pinned packages); every line must say OK:
   cd /path/to/patches/KB835732 && sha256sum -c /path/to/PACKAGES.sha256"

@@ -84,10 +84,11 @@ std::string Summary(int running, int checked, int unsized, bool pinned, const ch
     return line;
 }
 
-std::string ThisPc(const char* description, PcPackage state, const char* package = kXp)
+std::string ThisPc(const char* description, PcPackage state, const char* package = kXp,
+                   const char* language = "", const char* wanted = nullptr)
 {
     char line[kCheckLineArea];
-    FormatPcLine(description, "Windows XP", package, state, line);
+    FormatPcLine(description, language, "Windows XP", package, state, line, wanted);
     return line;
 }
 
@@ -252,6 +253,20 @@ TEST(CheckReport, EveryLineWhole)
          "this PC runs Windows XP  Service Pack 3 Ver 5.1 (2600) and gets "
          "WindowsXP-KB835732-x86-ENU.EXE: read the line \"Windows XP | "
          "WindowsXP-KB835732-x86-ENU.EXE\" below"},
+        {ThisPc("Windows XP", kPcPackageChecked, "WindowsXP-KB835732-x86-DEU.EXE", "German (DEU)"),
+         "this PC runs Windows XP in German (DEU) and gets WindowsXP-KB835732-x86-DEU.EXE: read "
+         "the line \"Windows XP | WindowsXP-KB835732-x86-DEU.EXE\" below"},
+        {ThisPc("Windows XP", kPcPackageChecked, kXp, "German (DEU)",
+                "WindowsXP-KB835732-x86-DEU.EXE"),
+         "this PC runs Windows XP in German (DEU) and gets WindowsXP-KB835732-x86-ENU.EXE: read "
+         "the line \"Windows XP | WindowsXP-KB835732-x86-ENU.EXE\" below; "
+         "WindowsXP-KB835732-x86-ENU.EXE is the English package, which refuses to install on a "
+         "Windows in another language: this release holds no WindowsXP-KB835732-x86-DEU.EXE (put "
+         "it in the package folder, publish it and release again)"},
+        {ThisPc("Windows 98", kPcPackageNotChecked, "828028USA8.EXE", "French (FRA)", ""),
+         "this PC runs Windows 98 in French (FRA) and gets 828028USA8.EXE: not checked in this "
+         "run; 828028USA8.EXE is the English package, which refuses to install on a Windows in "
+         "another language: the program asks for no other language's package on this Windows"},
         {ThisPc("Windows XP   Ver 5.1 (2600)", kPcPackageNotChecked),
          "this PC runs Windows XP   Ver 5.1 (2600) and gets WindowsXP-KB835732-x86-ENU.EXE: not "
          "checked in this run"},

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
+#include "inspect/install_language.h"
 #include "inspect/package_plan.h"
 
 TEST(PackagePlan, PackageTable)
@@ -53,4 +55,63 @@ TEST(PackagePlan, TooDeepADirectoryIsReportedNotOverrun)
     EXPECT_FALSE(FormPatchPlan(deeper.c_str(), package, target, url));
     EXPECT_STREQ("", target);
     EXPECT_STREQ("", url);
+}
+
+TEST(PackagePlan, LanguageCodeIsWindowsAbbreviationMendedForPackages)
+{
+    const struct {
+        unsigned languageId;
+        const char* abbreviation; // as GetLocaleInfoA gives it
+        const char* code;         // "" for none
+    } cases[] = {
+        {0x0407, "DEU", "DEU"}, {0x0411, "JPN", "JPN"}, {0x0C0A, "ESN", "ESN"},
+        {0x040A, "ESP", "ESN"}, {0x0814, "NON", "NOR"}, {0x0409, "ENU", "ENU"},
+        {0x0809, "ENG", "ENU"}, {0x0C09, "ENA", "ENU"}, {0x0000, "", ""},
+        {0x0407, "De", ""},     {0x0407, "DEUT", ""},   {0x0407, "D/U", ""},
+    };
+    for (const auto& c : cases) {
+        char code[kLanguageCodeArea] = "XX";
+        EXPECT_EQ(c.code[0] != '\0', ChoosePackageLanguage(c.languageId, c.abbreviation, code));
+        EXPECT_STREQ(c.code, code) << c.languageId << " " << c.abbreviation;
+    }
+    for (const auto& [text, id] : {std::pair<const char*, unsigned>{"0407", 0x0407},
+                                   {"00000407", 0x0407},
+                                   {"00010411", 0x0411},
+                                   {"0c0A", 0x0C0A},
+                                   {"407", 0},
+                                   {"004070", 0},
+                                   {"000004070", 0},
+                                   {"04x7", 0},
+                                   {"", 0}})
+        EXPECT_EQ(id, ParseLanguageId(text)) << text;
+}
+
+TEST(PackagePlan, LanguagePackageOnlyWhenTheReleaseHoldsIt)
+{
+    const std::string digest(64, 'a');
+    const std::string pins = "WindowsXP-KB835732-x86-ENU.EXE=" + digest +
+                             ";WindowsXP-KB835732-x86-DEU.EXE=" + digest +
+                             ";828028DEU8.EXE=" + digest;
+    const struct {
+        const char* english;
+        const char* code;
+        const char* pins;
+        const char* asked;
+    } cases[] = {
+        {"WindowsXP-KB835732-x86-ENU.EXE", "DEU", pins.c_str(), "WindowsXP-KB835732-x86-DEU.EXE"},
+        {"WindowsXP-KB835732-x86-ENU.EXE", "FRA", pins.c_str(), "WindowsXP-KB835732-x86-ENU.EXE"},
+        {"Windows2000-KB835732-x86-ENU.EXE", "DEU", pins.c_str(),
+         "Windows2000-KB835732-x86-ENU.EXE"},
+        {"WindowsXP-KB835732-x86-ENU.EXE", "DEU", "", "WindowsXP-KB835732-x86-ENU.EXE"},
+        {"WindowsXP-KB835732-x86-ENU.EXE", "ENU", pins.c_str(), "WindowsXP-KB835732-x86-ENU.EXE"},
+        // Unchecked text never makes a name; 98 and Me keep theirs.
+        {"WindowsXP-KB835732-x86-ENU.EXE", "deu", pins.c_str(), "WindowsXP-KB835732-x86-ENU.EXE"},
+        {"WindowsXP-KB835732-x86-ENU.EXE", "DEU.", pins.c_str(), "WindowsXP-KB835732-x86-ENU.EXE"},
+        {"828028USA8.EXE", "DEU", pins.c_str(), "828028USA8.EXE"},
+    };
+    for (const auto& c : cases) {
+        char name[kPathArea];
+        EXPECT_STREQ(c.asked, NameLanguagePackage(c.english, c.code, c.pins, name))
+            << c.english << " " << c.code;
+    }
 }

@@ -364,12 +364,17 @@ void FormatSummary(int running, int checked, int unsized, bool pinnedRelease, co
     }
 }
 
-void FormatPcLine(const char* description, const char* windows, const char* package,
-                  PcPackage state, char (&line)[kCheckLineArea])
+void FormatPcLine(const char* description, const char* language, const char* windows,
+                  const char* package, PcPackage state, char (&line)[kCheckLineArea],
+                  const char* wanted)
 {
     line[0] = '\0';
     Add(line, "this PC runs ");
     Add(line, description[0] ? description : "a Windows the program does not recognise");
+    if (language[0]) {
+        Add(line, " in ");
+        Add(line, language);
+    }
     if (state == kPcNoPackage) {
         Add(line, ": the program has no package for it and says \"Update Not Required\"");
         return;
@@ -389,5 +394,18 @@ void FormatPcLine(const char* description, const char* windows, const char* pack
         Add(line, ": not in this release (the program refuses any download there)");
         break;
     case kPcNoPackage: break;
+    }
+    if (!wanted)
+        return;
+    Add(line, "; ");
+    Add(line, package);
+    Add(line, " is the English package, which refuses to install on a Windows in another "
+              "language: ");
+    if (wanted[0]) {
+        Add(line, "this release holds no ");
+        Add(line, wanted);
+        Add(line, " (put it in the package folder, publish it and release again)");
+    } else {
+        Add(line, "the program asks for no other language's package on this Windows");
     }
 }

@@ -53,11 +53,16 @@ enum PcPackage {
     kPcNoPackage          // none: the program says "Update Not Required"
 };
 
-// "this PC runs DESCRIPTION and gets PACKAGE: " and where to read on. The
-// description is the program's own (ClassifyWindowsVersion), empty for a
-// Windows it does not recognise; `windows` names the package's table line.
-void FormatPcLine(const char* description, const char* windows, const char* package,
-                  PcPackage state, char (&line)[kCheckLineArea]);
+// "this PC runs DESCRIPTION in LANGUAGE and gets PACKAGE: " and where to
+// read on. The description is the program's own (ClassifyWindowsVersion),
+// empty for a Windows it does not recognise; the language ("German (DEU)")
+// is empty where Windows does not tell it; `windows` names the package's
+// table line. With `wanted`, the package is the English one on a Windows
+// in another language, which it refuses: the line says so, and names the
+// package that would serve (empty when the program asks for none).
+void FormatPcLine(const char* description, const char* language, const char* windows,
+                  const char* package, PcPackage state, char (&line)[kCheckLineArea],
+                  const char* wanted = nullptr);
 
 // "summary: R of N [pinned ]packages would run", then "; not on: " and the
 // Windows in `failing`, then how many came with no length.

@@ -16,6 +16,7 @@
 
 #include "../common/fixed_text.h"
 #include "../common/platform.h"
+#include "../inspect/install_language.h"
 #include "../inspect/package_plan.h"
 #include "../inspect/windows_version.h"
 #include "../install/package_digest.h"
@@ -26,14 +27,16 @@
 
 namespace {
 
-// Version codes and NT flavours reach every package the program can choose.
+// Version codes and NT flavours reach every English package the program
+// can choose; a release may hold each in other languages too.
 constexpr int kHighestVersionCode = 15;
-constexpr int kMostPackages = (kHighestVersionCode + 1) * 3;
+constexpr int kMostPackages = (kHighestVersionCode + 1) * 3 * 8;
 constexpr size_t kListArea = 1024;
 
 struct Candidate {
     const char* windows;
-    const char* package;
+    char package[kPathArea];
+    char language[kLanguageCodeArea]; // empty for the English name
 };
 
 const char* NameWindows(int code, bool server, bool terminal)
@@ -52,9 +55,36 @@ const char* NameWindows(int code, bool server, bool terminal)
     }
 }
 
+// After the English package list[count - 1], the release's packages of the
+// same name in other languages, in the order pinned: the names the
+// program asks for on a PC of that language (NameLanguagePackage).
+int AddLanguagePackages(const char* pins, Candidate (&list)[kMostPackages], int count)
+{
+    const Candidate english = list[count - 1];
+    const char* mark = std::strstr(english.package, "-ENU.");
+    size_t length = std::strlen(english.package);
+    for (const char* entry = pins; mark && *entry && count < kMostPackages;) {
+        const char* end = std::strchr(entry, ';');
+        size_t entryLength = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
+        char code[kLanguageCodeArea] = "";
+        if (entryLength > length && entry[length] == '=')
+            CopyTextCut(code, sizeof code, entry + (mark - english.package) + 1, 3);
+        Candidate& added = list[count];
+        if (NameLanguagePackage(english.package, code, pins, added.package) == added.package &&
+            std::strncmp(added.package, entry, length) == 0) {
+            added.windows = english.windows;
+            CopyText(added.language, code);
+            ++count;
+        }
+        entry += end ? entryLength + 1 : entryLength;
+    }
+    return count;
+}
+
 // Each package the program can ask for, once, with the Windows that gets
-// it, in the program's own choice (SelectPatchPackage).
-int ListPackages(Candidate (&list)[kMostPackages])
+// it, in the program's own choice (SelectPatchPackage, then the languages
+// the release holds).
+int ListPackages(const char* pins, Candidate (&list)[kMostPackages])
 {
     const bool flavours[3][2] = {{false, false}, {true, false}, {true, true}};
     int count = 0;
@@ -64,11 +94,23 @@ int ListPackages(Candidate (&list)[kMostPackages])
             bool seen = !package;
             for (int i = 0; i < count && !seen; ++i)
                 seen = std::strcmp(list[i].package, package) == 0;
-            if (!seen)
-                list[count++] = {NameWindows(code, flavour[0], flavour[1]), package};
+            if (seen || count == kMostPackages)
+                continue;
+            list[count].windows = NameWindows(code, flavour[0], flavour[1]);
+            CopyText(list[count].package, package);
+            list[count].language[0] = '\0';
+            count = AddLanguagePackages(pins, list, count + 1);
         }
     }
     return count;
+}
+
+// "Windows XP", or "Windows XP (DEU)" for a package in another language.
+template <size_t N>
+void NameCandidate(const Candidate& candidate, char (&name)[N])
+{
+    JoinText(name, {candidate.windows, candidate.language[0] ? " (" : "", candidate.language,
+                    candidate.language[0] ? ")" : ""});
 }
 
 // False when the line could not be written: a table nobody sees must not
@@ -123,12 +165,33 @@ bool ChooseChecked(int argc, char** argv, const Candidate* all, int count, const
     return true;
 }
 
-// Which Windows runs here and its package, by the program's own choice:
-// on a PC of the site, the line that counts is that package's.
-bool PrintThisPc(const Candidate* all, int count, const char* pins, const bool* checked)
+// Which Windows runs here, in which language, and its package, by the
+// program's own choice: on a PC of the site, the line that counts is that
+// package's. False in `fits` when the package is the English one and the
+// Windows is not: it will refuse to install there.
+bool PrintThisPc(const Candidate* all, int count, const char* pins, const bool* checked, bool& fits)
 {
     char description[kVersionTextArea];
-    const char* package = ChoosePatchPackage(ClassifyWindowsVersion(description));
+    const char* english = ChoosePatchPackage(ClassifyWindowsVersion(description));
+    unsigned languageId = GetInstallLanguage();
+    char code[kLanguageCodeArea];
+    GetPackageLanguage(languageId, code);
+    char name[kPathArea];
+    const char* package = english ? NameLanguagePackage(english, code, pins, name) : nullptr;
+
+    char language[64] = "";
+    char spoken[48];
+    if (languageId != 0 && GetLocaleInfoA(MAKELCID(static_cast<LANGID>(languageId), SORT_DEFAULT),
+                                          LOCALE_SENGLANGUAGE, spoken, sizeof spoken) > 0) {
+        JoinText(language, {spoken, code[0] ? " (" : "", code, code[0] ? ")" : ""});
+    }
+    // Another language than English, told by Windows, and no package of
+    // its own: what would serve is the English name with its code.
+    char wanted[kPathArea] = "";
+    fits = !package || package != english || languageId == 0 || std::strcmp(code, "ENU") == 0;
+    if (!fits && code[0] && std::strstr(english, "-ENU.") && CopyText(wanted, english))
+        std::memcpy(wanted + (std::strstr(english, "-ENU.") - english) + 1, code, 3);
+
     const char* windows = "";
     PcPackage state = kPcNoPackage;
     for (int i = 0; i < count && package; ++i) {
@@ -144,7 +207,7 @@ bool PrintThisPc(const Candidate* all, int count, const char* pins, const bool* 
             state = kPcPackageNotChecked;
     }
     char line[kCheckLineArea];
-    FormatPcLine(description, windows, package, state, line);
+    FormatPcLine(description, language, windows, package, state, line, fits ? nullptr : wanted);
     return Print(line);
 }
 
@@ -153,12 +216,13 @@ bool PrintThisPc(const Candidate* all, int count, const char* pins, const bool* 
 int main(int argc, char** argv)
 {
     const char* pins = PATCHER_PACKAGE_SHA256;
-    Candidate all[kMostPackages];
-    int count = ListPackages(all);
-    bool checked[kMostPackages];
+    static Candidate all[kMostPackages];
+    int count = ListPackages(pins, all);
+    static bool checked[kMostPackages];
     if (!ChooseChecked(argc, argv, all, count, pins, checked))
         return 2;
-    bool shown = PrintThisPc(all, count, pins, checked);
+    bool languageFits = true;
+    bool shown = PrintThisPc(all, count, pins, checked, languageFits);
 
     // The scratch folder lies beside the check, as the program's package
     // lies beside the program, and must hold every package's path.
@@ -200,15 +264,17 @@ int main(int argc, char** argv)
         shown = Print(line) && shown;
         ++total;
         unsized += IsUnsized(facts) ? 1 : 0;
+        char name[kListArea];
+        NameCandidate(all[i], name);
         if (JudgePackage(facts) == kVerdictRuns)
             ++running;
         else
-            AddToList(failing, all[i].windows);
+            AddToList(failing, name);
         unanswered = total == 1 && IsUnanswered(facts);
     }
     removed = RemoveDirectoryA(scratch) != FALSE && removed;
 
-    int code = running == total ? 0 : 1;
+    int code = running == total && languageFits ? 0 : 1;
     if (total == 0) {
         shown = Print("check: this release names no package to check.") && shown;
         code = 2;
@@ -225,8 +291,11 @@ int main(int argc, char** argv)
         shown = Print(line) && shown;
         char left[kListArea] = "";
         for (int i = 0; i < count && pins[0] && argc <= 1; ++i)
-            if (!checked[i])
-                AddToList(left, all[i].windows);
+            if (!checked[i]) {
+                char name[kListArea];
+                NameCandidate(all[i], name);
+                AddToList(left, name);
+            }
         if (left[0]) {
             JoinText(line,
                      {"not in this release (the program refuses any download there): ", left});

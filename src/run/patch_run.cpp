@@ -2,6 +2,7 @@
 
 #include "../common/fixed_text.h"
 #include "../download/download_engine.h"
+#include "../inspect/install_language.h"
 #include "../inspect/package_plan.h"
 #include "../inspect/registry_probes.h"
 #include "../inspect/windows_version.h"
@@ -86,11 +87,14 @@ int RunAlone(HINSTANCE instance)
 
     char versionText[kVersionTextArea];
     int versionCode = ClassifyWindowsVersion(versionText);
-    const char* package = ChoosePatchPackage(versionCode);
-    if (!package) {
+    const char* english = ChoosePatchPackage(versionCode);
+    if (!english) {
         MessageBoxA(nullptr, kNotRequiredText, "Update Not Required", kErrorStyle);
         return 1;
     }
+    // A package installs only on a Windows of its own language.
+    char languageName[kPathArea];
+    const char* package = ChooseLanguagePackage(english, languageName);
 
     // A directory too deep for the package path leaves nothing to download
     // into; that is told as a missing package file.

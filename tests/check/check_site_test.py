@@ -27,6 +27,7 @@ from run_scenario import (cache_failures, internet_cache, padded_bytes, site_con
                           site_log)
 
 XP, W98 = "WindowsXP-KB835732-x86-ENU.EXE", "828028USA8.EXE"
+XP_DEU = XP.replace("-ENU.", "-DEU.")
 PREFIX = "/patches/KB835732/"
 TIME = r"\d+\.\d s, \d+ KB/s"
 RUNS = "runs (SHA-256 as pinned)"
@@ -49,8 +50,8 @@ NOT_IN = ("not in this release (the program refuses any download there): Windows
           "Windows 2000, Windows Server 2003")
 
 
-def this_pc(description, windows, package):
-    return (f"this PC runs {description} and gets {package}: read the line "
+def this_pc(description, windows, package, language=" in English (ENU)"):
+    return (f"this PC runs {description}{language} and gets {package}: read the line "
             f'"{windows} | {package}" below')
 
 
@@ -96,7 +97,8 @@ CONFIGURATIONS = {
     # each Windows: it names that Windows and its package first.
     "pc_win98": {
         "site": {"name": "folder", "dir": "{pinned}"}, "pc": "win98", "code": 0,
-        "first": this_pc("Windows 98   A  Ver 4.10 (67766446)", "Windows 98", W98),
+        # Wine's Windows 98 keeps no language of its resources: none is named.
+        "first": this_pc("Windows 98   A  Ver 4.10 (67766446)", "Windows 98", W98, ""),
         "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
         "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN],
         "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, "")]},
@@ -105,6 +107,27 @@ CONFIGURATIONS = {
         "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
         "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN],
         "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, "")]},
+    # A Windows XP installed in German, and a release of English packages
+    # only: its package will refuse to install there.
+    "pc_winxp_german": {
+        "site": {"name": "folder", "dir": "{pinned}"}, "pc": "winxp", "code": 1,
+        "env": {"LC_ALL": "de_DE.UTF-8"},
+        "first": this_pc("Windows XP  Service Pack 3 Ver 5.1 (2600)", "Windows XP", XP,
+                         " in German (DEU)") +
+        f"; {XP} is the English package, which refuses to install on a Windows in another "
+        f"language: this release holds no {XP_DEU} (put it in the package folder, publish it "
+        "and release again)",
+        "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
+        "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN]},
+    # A release holding the German Windows XP package too: a line of its own.
+    "languages": {
+        "site": {"name": "folder", "dir": "{languages}"}, "flags": "{languages}", "code": 0,
+        "lines": dict(both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
+                      **{XP_DEU: row("Windows XP", XP_DEU, "direct, 0 redirects",
+                                     re.escape(WHOLE), re.escape(RUNS))}),
+        "summary": "summary: 3 of 3 pinned packages would run",
+        "requests": [("patch", PREFIX + W98, ""), ("patch", PREFIX + XP, ""),
+                     ("patch", PREFIX + XP_DEU, "")]},
     # Behind the Java front (SSL 3.0 and TLS 1.0, RC4 and 3DES), with TLS 1.0
     # turned on in the PCs' Internet Options: every hello of 98 and XP runs.
     "signin_https": {
@@ -242,7 +265,8 @@ def make_release(config):
     changed[-1] ^= 1  # in the padding: Windows would still run it
     folders = {"pinned": {XP: data, W98: data},
                "missing": {XP: data, W98.lower(): data},
-               "changed": {XP: bytes(changed), W98: data}}
+               "changed": {XP: bytes(changed), W98: data},
+               "languages": {XP: data, XP_DEU: data, W98: data}}
     for folder, files in folders.items():
         os.makedirs(os.path.join(work, "packages", folder))
         for name, content in files.items():
@@ -270,6 +294,7 @@ def values(config):
     return {"zip": os.path.join(dist, zips[0]), "pinned": os.path.join(packages, "pinned"),
             "missing": os.path.join(packages, "missing"),
             "changed": os.path.join(packages, "changed"),
+            "languages": os.path.join(packages, "languages"),
             "standin": os.path.join(packages, "pinned", XP),
             "pinned_digest": digest(os.path.join(packages, "pinned", XP)),
             "changed_digest": digest(os.path.join(packages, "changed", XP)),
@@ -298,7 +323,8 @@ def run_on_pc(config, c, known):
     with zipfile.ZipFile(known["zip"]) as z, \
             open(os.path.join(folder, "KB835732SiteCheck.exe"), "wb") as f:
         f.write(z.read("KB835732SiteCheck.exe"))
-    env = dict(os.environ, WINEPREFIX=prefix, PATCHER_WINE_STATE=config["wine_state"])
+    env = dict(os.environ, WINEPREFIX=prefix, PATCHER_WINE_STATE=config["wine_state"],
+               **c.get("env", {}))
     before = internet_cache(prefix)
     try:
         result = subprocess.run([config["wine_run"], "--version", c["pc"],
@@ -319,7 +345,9 @@ def run_configuration(config, name):
     c = CONFIGURATIONS[name]
     state = os.path.join(config["work"], "state")
     site_control(config, **{k: fill(v, known) for k, v in c["site"].items()})
-    args = release_flags(config, known["pinned"]) if c.get("flags") else [known["zip"]]
+    flags = c.get("flags")
+    args = release_flags(config, fill(flags, known) if isinstance(flags, str) else
+                         known["pinned"]) if flags else [known["zip"]]
     args += [fill(a, known) for a in c.get("args", [])]
     if "pc" in c:
         print(f"$ KB835732SiteCheck.exe (from the ZIP, alone, as {c['pc']})")
@@ -333,10 +361,10 @@ def run_configuration(config, name):
         run = os.path.join(state, "run")
         left = sorted(os.listdir(run)) if os.path.isdir(run) else None
         # The check that ran is the release's own, byte for byte (a release
-        # made from the same settings is the same).
+        # made from the same settings and folder is the same).
         with zipfile.ZipFile(known["zip"]) as z:
             released = z.read("KB835732SiteCheck.exe")
-        if left:
+        if left and not isinstance(flags, str):
             with open(os.path.join(run, "KB835732SiteCheck.exe"), "rb") as f:
                 if f.read() != released:
                     failures.append("the check that ran is not the one the release holds")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a release, as an administrator would, from a package folder holding
-# the stand-in package under the Windows XP and Windows 98 names, for the
+# the stand-in package under the Windows XP (English and German) and Windows
+# 98 names, for the
 # loopback site; checks its notes and its check of the server folder; then
 # runs the released program through the pinned scenarios.
 #   release_pinned_test.sh E2E_BINARY_DIR E2E_CONFIG SERVER SIGNIN PHONE HELP_URL
@@ -9,8 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$1/release_pinned config=$2
 rm -rf "$work"
 mkdir -p "$work/packages" "$work/dist" "$work/unpacked"
-XP=WindowsXP-KB835732-x86-ENU.EXE W98=828028USA8.EXE
-python3 - "$here" "$config" "$work/packages" $XP $W98 <<'PY'
+XP=WindowsXP-KB835732-x86-ENU.EXE W98=828028USA8.EXE XP_DEU=WindowsXP-KB835732-x86-DEU.EXE
+python3 - "$here" "$config" "$work/packages" $XP $W98 $XP_DEU <<'PY'
 import json, os, sys
 sys.path.insert(0, sys.argv[1])
 from run_scenario import padded_bytes
@@ -28,7 +29,7 @@ notes=$work/unpacked/ADMINISTRATORS.txt
 digest=$(sha256sum < "$work/packages/$XP" | cut -c1-64)
 fail() { echo "FAIL: $*"; exit 1; }
 head -1 "$notes" | grep -q "^Pinned build" || fail "the notes do not start by saying pinned"
-for name in $XP $W98; do
+for name in $XP $W98 $XP_DEU; do
   grep -A1 -x "    $name" "$notes" | grep -qx "    150000 bytes, SHA-256 $digest" ||
     fail "the notes do not give $name its size and digest"
 done
@@ -51,4 +52,4 @@ config["program"] = sys.argv[2]
 json.dump(config, open(sys.argv[3], "w"))
 PY
 exec python3 "$here/run_scenario.py" --config "$work/config.json" \
-  pinned_match pinned_byte_changed pinned_not_in_folder
+  pinned_match pinned_byte_changed pinned_not_in_folder pinned_german

@@ -348,6 +348,10 @@ def probe_command(config, s, probe_log, program):
         args += ["--set-multi-sz", options, "ProductSuite", s["suite"]]
     else:
         args += ["--delete-value", options, "ProductSuite"]
+    # Where NT records its install language; the scenarios' Windows 2000
+    # and later tell theirs from the locale in "env" (Wine's way).
+    args += ["--set-sz", r"System\CurrentControlSet\Control\Nls\Language", "InstallLanguage",
+             s.get("install_language", "0409")]
     for answer in s.get("answers", []):
         args += ["--answer", answer]
     if config.get("screenshots"):

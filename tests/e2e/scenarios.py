@@ -55,7 +55,8 @@ def expected_boxes(config, scenario):
         if caption == "File Error":
             text += help_line
         if caption == "Apply the Security Patch?":
-            buttons, icon = [["OK", 1], ["Cancel", 2]], "question"
+            # Windows labels the buttons in its own language.
+            buttons, icon = [["OK", 1], [scenario.get("cancel", "Cancel"), 2]], "question"
         elif caption == "Patch not required":
             buttons, icon = [["OK", 1]], "question"
         else:
@@ -287,9 +288,15 @@ SCENARIOS["no_wininet_win95"] = {"version": "win95", "env": NO_WININET,
 SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [],
                                  "boxes": [CONFIRM, TOO_SMALL], "window": "brief"}
 
+# A Windows installed in German. The test build holds no language but
+# English: it asks for the English package, as every release did before.
+GERMAN = {"install_language": "0407", "env": {"LC_ALL": "de_DE.UTF-8"}, "cancel": "Abbrechen",
+          "boxes": [CONFIRM], "ran": 1}
+SCENARIOS["german_winxp_english_only"] = dict(GERMAN, package=XP)
+
 # Run only with a program released from a package folder holding the
-# stand-in, as served at 150000 bytes, under the Windows XP and Windows 98
-# names (tests/e2e/release_pinned_test.sh): the pinned file runs; the same
+# stand-in, as served at 150000 bytes, under the Windows XP (English and
+# German) and Windows 98 names (tests/e2e/release_pinned_test.sh): the pinned file runs; the same
 # file with one byte changed, or the right file for a Windows whose package
 # was not in the folder, is refused like a failed download, never run, and
 # removed.
@@ -299,4 +306,7 @@ PINNED_SCENARIOS = {
                             "boxes": [CONFIRM, TOO_SMALL]},
     "pinned_not_in_folder": {"version": "win2k", "package": PACKAGES["win2k"],
                              "serve": ("standin", 150000), "boxes": [CONFIRM, TOO_SMALL]},
+    # The folder holds the German Windows XP package too.
+    "pinned_german": dict(GERMAN, package=XP.replace("-ENU.", "-DEU."),
+                          serve=("standin", 150000)),
 }

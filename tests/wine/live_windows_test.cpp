@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "inspect/install_language.h"
 #include "inspect/package_plan.h"
 #include "inspect/registry_probes.h"
 #include "inspect/windows_version.h"
@@ -76,20 +78,23 @@ DWORD RunChildTest(const char* filter, const char* expectation)
     return code;
 }
 
-// A value of the product options key, saved on construction and put back
-// (or removed again) on destruction, so that the prefix is left as found.
-class SavedProductOption {
+// A registry value (of the product options key unless told), saved on
+// construction and put back (or removed again) on destruction, so that the
+// prefix is left as found.
+class SavedValue {
 public:
-    explicit SavedProductOption(const char* name) : name_(name)
+    explicit SavedValue(const char* name, HKEY root = HKEY_LOCAL_MACHINE,
+                        const char* path = kProductOptions)
+        : name_(name), root_(root), path_(path)
     {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductOptions, 0, KEY_QUERY_VALUE, &key) != 0)
+        if (RegOpenKeyExA(root_, path_, 0, KEY_QUERY_VALUE, &key) != 0)
             return;
         size_ = sizeof data_;
         had_ = RegQueryValueExA(key, name_, nullptr, &type_, data_, &size_) == ERROR_SUCCESS;
         RegCloseKey(key);
     }
-    ~SavedProductOption()
+    ~SavedValue()
     {
         if (had_)
             Set(type_, data_, size_);
@@ -99,8 +104,8 @@ public:
     void Set(DWORD type, const void* data, DWORD size) const
     {
         HKEY key;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductOptions, 0, nullptr, 0, KEY_SET_VALUE,
-                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+        if (RegCreateKeyExA(root_, path_, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
             return;
         RegSetValueExA(key, name_, 0, type, static_cast<const BYTE*>(data), size);
         RegCloseKey(key);
@@ -108,7 +113,7 @@ public:
     void Remove() const
     {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductOptions, 0, KEY_SET_VALUE, &key) != 0)
+        if (RegOpenKeyExA(root_, path_, 0, KEY_SET_VALUE, &key) != 0)
             return;
         RegDeleteValueA(key, name_);
         RegCloseKey(key);
@@ -116,6 +121,8 @@ public:
 
 private:
     const char* name_;
+    HKEY root_;
+    const char* path_;
     bool had_ = false;
     DWORD type_ = 0;
     BYTE data_[1024];
@@ -159,8 +166,8 @@ TEST(LiveWindows, EachNt4FlavourChoosesItsPackage)
 {
     if (Environment("PATCHER_WINE_VERSION") != "nt40")
         GTEST_SKIP() << "needs the nt40 emulation";
-    SavedProductOption productType("ProductType");
-    SavedProductOption productSuite("ProductSuite");
+    SavedValue productType("ProductType");
+    SavedValue productSuite("ProductSuite");
 
     struct Flavour {
         const char* productType;
@@ -219,7 +226,7 @@ TEST(LiveWindows, WineTakesTheProductTypeFromTheRegistry)
 {
     if (Environment("PATCHER_WINE_VERSION") != "nt40")
         GTEST_SKIP() << "needs the nt40 emulation";
-    SavedProductOption productType("ProductType");
+    SavedValue productType("ProductType");
     const struct {
         const char* value;
         const char* productType; // VER_NT_WORKSTATION 1, DOMAIN_CONTROLLER 2, SERVER 3
@@ -233,7 +240,7 @@ TEST(LiveWindows, WineTakesTheProductTypeFromTheRegistry)
 
 TEST(LiveWindows, TerminalServerNeedsTheSuiteValueAndKey)
 {
-    SavedProductOption productSuite("ProductSuite");
+    SavedValue productSuite("ProductSuite");
     productSuite.Remove();
     EXPECT_FALSE(IsTerminalServer());
     const char suites[] = "TERMINAL SERVER\0";
@@ -241,7 +248,7 @@ TEST(LiveWindows, TerminalServerNeedsTheSuiteValueAndKey)
     EXPECT_TRUE(IsTerminalServer());
 
     // Without the product options key at all (put back by the savers).
-    SavedProductOption productType("ProductType");
+    SavedValue productType("ProductType");
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductOptions));
     EXPECT_FALSE(IsTerminalServer());
 }
@@ -281,5 +288,41 @@ TEST(LiveWindows, MarkersAloneAndTogetherAreFoundInTableOrder)
         } else {
             RegDeleteKeyA(HKEY_LOCAL_MACHINE, kInstalledUpdateMarkers[i]);
         }
+    }
+}
+
+// Where each Windows keeps the language it was installed in: 2000 and later
+// tell it (GetSystemDefaultUILanguage; Wine answers from the Unix locale),
+// NT 4.0 keeps it as setup wrote it, 95 to Me as the language of their own
+// resources. Each planted where the other looks must not count.
+TEST(LiveWindows, InstallLanguageIsReadWhereThisWindowsKeepsIt)
+{
+    std::string emulated = Environment("PATCHER_WINE_VERSION");
+    if (emulated.empty())
+        GTEST_SKIP() << "PATCHER_WINE_VERSION names no emulated version";
+    SavedValue nt("InstallLanguage", HKEY_LOCAL_MACHINE,
+                  "SYSTEM\\CurrentControlSet\\Control\\Nls\\Language");
+    SavedValue nine("ResourceLocale", HKEY_CURRENT_USER, "Control Panel\\Desktop");
+    nt.Set(REG_SZ, "0413", 5);       // Dutch
+    nine.Set(REG_SZ, "00000416", 9); // Portuguese (Brazil)
+    typedef LANGID(WINAPI * Query)();
+    FARPROC told = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemDefaultUILanguage");
+    ASSERT_NE(nullptr, told);
+    unsigned expected = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(told))();
+    if (emulated == "nt351" || emulated == "nt40")
+        expected = 0x0413;
+    else if (emulated == "win31" || emulated == "win95" || emulated == "win98" ||
+             emulated == "winme")
+        expected = 0x0416;
+    EXPECT_EQ(expected, GetInstallLanguage());
+
+    // Wine's abbreviations, mended where the packages differ.
+    for (const auto& [id, asked] : {std::pair<unsigned, const char*>{0x0407, "DEU"},
+                                    {0x040A, "ESN"},
+                                    {0x0804, "CHS"},
+                                    {0x0809, "ENU"}}) {
+        char code[kLanguageCodeArea];
+        EXPECT_TRUE(GetPackageLanguage(id, code));
+        EXPECT_STREQ(asked, code) << id;
     }
 }

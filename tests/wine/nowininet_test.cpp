@@ -8,8 +8,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "check/check_report.h"
 #include "download/download_engine.h"
 
 namespace {
@@ -93,10 +95,20 @@ TEST(NoWinInet, DownloadFailsAndLeavesTheTargetEmpty)
     ASSERT_TRUE(WriteOldTarget(target));
 
     int calls = 0;
-    EXPECT_EQ(0, DownloadPatch(kUrl, target.c_str(), &calls, CountCall));
+    PackageFacts facts = {};
+    EXPECT_EQ(0, DownloadPatch(kUrl, target.c_str(), &calls, CountCall, &facts.report));
     EXPECT_EQ(0, FileSize(target));
     EXPECT_EQ(0, calls);
+    facts.fileExists = FileSize(target) == 0;
     DeleteFileA(target.c_str());
+
+    // The site check, on such a PC, names the cause.
+    facts.windows = "Windows XP";
+    facts.package = "x.EXE";
+    char line[kCheckLineArea];
+    FormatCheckLine(facts, line);
+    EXPECT_NE(nullptr, std::strstr(line, "| \"unable to download\" (WinINet could not be started)"))
+        << line;
 }
 
 TEST(WithWinInet, RefusedConnectionFailsAndLeavesTheTargetEmpty)
