@@ -635,12 +635,19 @@ def host_lines(entry, tls1_on, tries):
     return (lines, 0 if running else 1) if answered else ([], 2)
 
 
+def named(fields):
+    """The line's Windows, and the language of a package not in English, as
+    the check's own summary names them: "Windows XP (DEU)"."""
+    code = re.search(r"-([A-Z]{3})\.EXE$", fields[1])
+    return fields[0] + (f" ({code.group(1)})" if code and code.group(1) != "ENU" else "")
+
+
 def summary(lines, pinned, unsized):
     """The check's summary line, over the judged lines."""
     running = [f for f in lines if f[5].startswith("runs")]
     text = (f"summary: {len(running)} of {len(lines)} "
             f"{'pinned packages' if pinned else 'packages'} would run")
-    failing = [f[0] for f in lines if not f[5].startswith("runs")]
+    failing = [named(f) for f in lines if not f[5].startswith("runs")]
     if failing:
         text += "; not on: " + ", ".join(failing)
     if unsized:

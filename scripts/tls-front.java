@@ -57,10 +57,13 @@ public class TlsFront {
 
     static void serve(SSLSocket client, int backend) {
         try (client; Socket upstream = new Socket()) {
-            client.setSoTimeout(60000);  // a PC that stalls mid-handshake lets go of its thread
+            // A PC that stalls, in the handshake or after, lets go of its
+            // thread: no connection is held open by silence for good.
+            client.setSoTimeout(60000);
             client.startHandshake();
-            client.setSoTimeout(0);
+            client.setSoTimeout(300000);
             upstream.connect(new InetSocketAddress("127.0.0.1", backend), 10000);
+            upstream.setSoTimeout(300000);
             Thread back = new Thread(() -> copy(upstream, client));
             back.start();
             copy(client, upstream);

@@ -9,7 +9,9 @@
 # The base prefix is made once (slow) under build/wine/base and reused;
 # WINEPREFIX may name another. With --version the emulated Windows is set
 # first (win31 win95 win98 winme nt351 nt40 win2k winxp win2003);
-# PATCHER_WINE_VERSION does the same for runs started by ctest. Xvfb is
+# PATCHER_WINE_VERSION does the same for runs started by ctest. The program
+# runs as on an English Windows unless PATCHER_WINE_LOCALE names another
+# language's locale. Xvfb is
 # started on a free display when none is given, and the wineserver is kept
 # alive between runs so that a suite pays Wine's start-up only once.
 # A program that crashes ends at once, and the run then says on stderr
@@ -233,7 +235,12 @@ pass_on() {
 # what the program had printed.
 trap pass_on EXIT
 code=0
-wine "$@" >"$output" 2>&1 </dev/null || code=$?
+# The Windows plays English whatever this machine's locale: Wine takes the
+# install language (GetSystemDefaultUILanguage) and the buttons' language
+# from the locale. PATCHER_WINE_LOCALE names another (de_DE.UTF-8: German;
+# Wine reads the name itself, no Debian locale is needed). Set for the one
+# command only: bash would warn of a locale this machine lacks.
+LC_ALL=${PATCHER_WINE_LOCALE:-C.UTF-8} wine "$@" >"$output" 2>&1 </dev/null || code=$?
 # The exit status keeps only the low 8 bits of an exception's code, so a
 # crash looks like any exit code. Wine tells of it, whatever WINEDEBUG says.
 crash=$(sed -n 's/^wine: \(.*\) (thread [0-9a-fA-F]*), starting debugger\.\.\..*/\1/p' "$output" | head -1)

@@ -111,7 +111,7 @@ CONFIGURATIONS = {
     # only: its package will refuse to install there.
     "pc_winxp_german": {
         "site": {"name": "folder", "dir": "{pinned}"}, "pc": "winxp", "code": 1,
-        "env": {"LC_ALL": "de_DE.UTF-8"},
+        "env": {"PATCHER_WINE_LOCALE": "de_DE.UTF-8"},
         "first": this_pc("Windows XP  Service Pack 3 Ver 5.1 (2600)", "Windows XP", XP,
                          " in German (DEU)") +
         f"; {XP} is the English package, which refuses to install on a Windows in another "

@@ -290,7 +290,7 @@ SCENARIOS["no_wininet_winxp"] = {"package": XP, "env": NO_WININET, "requests": [
 
 # A Windows installed in German. The test build holds no language but
 # English: it asks for the English package, as every release did before.
-GERMAN = {"install_language": "0407", "env": {"LC_ALL": "de_DE.UTF-8"}, "cancel": "Abbrechen",
+GERMAN = {"install_language": "0407", "env": {"PATCHER_WINE_LOCALE": "de_DE.UTF-8"}, "cancel": "Abbrechen",
           "boxes": [CONFIRM], "ran": 1}
 SCENARIOS["german_winxp_english_only"] = dict(GERMAN, package=XP)
 
