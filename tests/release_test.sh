@@ -22,7 +22,7 @@ for script in release.sh check-site.sh demo.sh; do
     env -u PATCHER_CHECK_STATE -u PATCHER_WINE_STATE "$work/tree/scripts/$script" "$option" \
       >"$work/help.out" 2>"$work/help.err" </dev/null || code=$?
     [ "$code" = 0 ] && grep -q "^usage: scripts/$script" "$work/help.out" &&
-      grep -q "^example:" "$work/help.out" && [ ! -s "$work/help.err" ] ||
+      grep -q "^examples\?:" "$work/help.out" && [ ! -s "$work/help.err" ] ||
       { echo "FAIL: $script $option (exit code $code):"; cat "$work/help.out" "$work/help.err"; exit 1; }
     [ "$(cd "$work/tree" && find . | sort)" = "$tree" ] ||
       { echo "FAIL: $script $option changed its tree:"; (cd "$work/tree" && find .); exit 1; }
