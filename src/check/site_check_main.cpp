@@ -28,9 +28,9 @@
 namespace {
 
 // Version codes and NT flavours reach every English package the program
-// can choose; a release may hold each in other languages too.
+// can choose (eight); a release may hold each in 23 other languages too.
 constexpr int kHighestVersionCode = 15;
-constexpr int kMostPackages = (kHighestVersionCode + 1) * 3 * 8;
+constexpr int kMostPackages = 8 * 24;
 constexpr size_t kListArea = 1024;
 
 struct Candidate {
@@ -216,9 +216,9 @@ bool PrintThisPc(const Candidate* all, int count, const char* pins, const bool* 
 int main(int argc, char** argv)
 {
     const char* pins = PATCHER_PACKAGE_SHA256;
-    static Candidate all[kMostPackages];
+    Candidate all[kMostPackages];
     int count = ListPackages(pins, all);
-    static bool checked[kMostPackages];
+    bool checked[kMostPackages];
     if (!ChooseChecked(argc, argv, all, count, pins, checked))
         return 2;
     bool languageFits = true;
