@@ -54,6 +54,7 @@ usage: scripts/check-site.sh RELEASE.zip [--packages DIR] [OPTION...]
        scripts/check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
                              (--packages DIR | --unpinned) [OPTION...]
        scripts/check-site.sh --handshakes HOST[:PORT] [--tls1-turned-on] [--proxy HOST:PORT]
+                             [--ca FILE]
 
 Checks the live site as your users' PCs will meet it. For each package the
 release pins (each of the eight when it pins none) it fetches the package
@@ -66,7 +67,8 @@ there. Instead of a ZIP it takes release.sh's own settings
 
 --handshakes HOST[:PORT] tries one HTTPS host alone (port 443 unless
 given), in seconds, with no release and no Wine: one line per Windows and
-hello, its verdict last.
+hello, its verdict last; with --ca, a certificate that leads to none of
+those CAs is warned of.
 
 options:
   --packages DIR     beside a ZIP: the folder you publish must hold the
@@ -121,8 +123,8 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-# One host's handshakes: no release, no Wine. A --ca given changes nothing
-# here: the PCs' hellos are judged by the server's answer, not by trust.
+# One host's handshakes: no release, no Wine. A --ca given is the PCs' trust:
+# a chain that leads to none of them is warned of.
 if [ -n "$handshakes" ]; then
   [ -z "$zip" ] && [ ${#release_flags[@]} -eq 0 ] && [ -z "$packages" ] && [ ${#only[@]} -eq 0 ] ||
     fail "--handshakes takes a host, and --tls1-turned-on, --proxy, --ca only"
@@ -131,11 +133,14 @@ if [ -n "$handshakes" ]; then
   if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
     fail "--proxy '$proxy' is not HOST:PORT"
   fi
+  args=(--host "$handshakes")
+  [ -z "$proxy" ] || args+=(--proxy "$proxy")
+  [ -z "$tls1" ] || args+=(--tls1-turned-on)
   for ca in "${cas[@]}"; do
     [ -f "$ca" ] && [ -r "$ca" ] || fail "cannot read the CA certificate $ca"
+    args+=(--ca "$ca")
   done
-  exec python3 scripts/handshakes.py --host "$handshakes" ${proxy:+--proxy "$proxy"} \
-    ${tls1:+--tls1-turned-on}
+  exec python3 scripts/handshakes.py "${args[@]}"
 fi
 if [ -n "$zip" ] && [ ${#release_flags[@]} -gt 0 ]; then
   fail "give a release ZIP or release.sh's settings, not both"

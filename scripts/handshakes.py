@@ -616,8 +616,29 @@ def who(windows, pcs):
         "with " + p if p.startswith(("Internet", "TLS")) else p for p in pcs)
 
 
-def host_lines(entry, tls1_on, tries):
-    """--host: one line per Windows and hello, the verdict last."""
+def leads_to(chain, cas, folder):
+    """Whether the chain a host shows leads to one of the CAs given (PEM or
+    DER), read as the old PCs read it: SHA-1 and all."""
+    bundle = os.path.join(folder, "cas.pem")
+    if not os.path.exists(bundle):
+        with open(bundle, "w", encoding="ascii") as out:
+            for ca in cas:
+                out.write(next((pem for pem in (subprocess.run(
+                    ["openssl", "x509", "-inform", form, "-in", ca], capture_output=True,
+                    text=True, check=False).stdout for form in ("PEM", "DER")) if pem), ""))
+    leaf, rest = os.path.join(folder, "leaf.pem"), os.path.join(folder, "rest.pem")
+    for path, pems in ((leaf, chain[:1]), (rest, chain[1:])):
+        with open(path, "w", encoding="ascii") as f:
+            f.write("".join(pems))
+    untrusted = ["-untrusted", rest] if chain[1:] else []
+    return subprocess.run(["openssl", "verify", "-auth_level", "0", "-CAfile", bundle,
+                           *untrusted, leaf], capture_output=True, check=False).returncode == 0
+
+
+def host_lines(entry, tls1_on, tries, cas=()):
+    """--host: one line per Windows and hello, the verdict last. With CAs
+    given, a chain that leads to none of them is warned of: the PCs must
+    then trust its root of their own."""
     lines, running, answered = [], True, False
     for windows in WINDOWS:
         for index, pcs in tried(windows, tls1_on):
@@ -631,6 +652,9 @@ def host_lines(entry, tls1_on, tries):
                            f"{SUITES.get(answer.suite, hex(answer.suite))})")
                 if over_ssl3:
                     verdict += f" (warning: {POODLE})"
+                if cas and answer.chain and not leads_to(answer.chain, cas, tries.folder):
+                    verdict += (" (warning: its certificate leads to no CA given with --ca; the "
+                                "PCs must trust its root of their own)")
             lines.append(f"{windows} | {pcs} | {verdict}")
     return (lines, 0 if running else 1) if answered else ([], 2)
 
@@ -661,6 +685,8 @@ def main():
     parser.add_argument("--host", help="HOST[:PORT] to try alone (port 443 unless given)")
     parser.add_argument("--proxy")
     parser.add_argument("--tls1-turned-on", action="store_true")
+    parser.add_argument("--ca", action="append", default=[],
+                        help="with --host: a CA the PCs trust (PEM or DER); may be repeated")
     args = parser.parse_args()
     if (args.code is None) == (args.host is None):
         parser.error("give --code (with the check's table) or --host")
@@ -673,7 +699,7 @@ def main():
         tries = Tries(args.proxy, hellos, folder)
         if args.host:
             entry = args.host if re.search(r":\d+$", args.host) else args.host + ":443"
-            lines, code = host_lines(entry, args.tls1_turned_on, tries)
+            lines, code = host_lines(entry, args.tls1_turned_on, tries, args.ca)
             for line in lines:
                 print(line)
             if code == 2:

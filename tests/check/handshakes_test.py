@@ -231,10 +231,15 @@ class Handshakes(unittest.TestCase):
         """check-site.sh --handshakes: a line per Windows and hello, in seconds."""
         check = os.path.join(HERE, "..", "..", "scripts", "check-site.sh")
         # Every Windows' every hello: the Java front with SSL 3.0 takes them
-        # as shipped, plain GnuTLS with TLS 1.0 turned on.
-        for server, options, code, lines in (("jsse-tls1", [], 1, 14), ("jsse-tls1", TLS1, 0, 10),
-                                             ("site-jsse", [], 0, 14), ("plain", TLS1, 0, 10),
-                                             ("closed", [], 2, 0)):
+        # as shipped, plain GnuTLS with TLS 1.0 turned on. With --ca, a chain
+        # that leads to none of the CAs given is warned of, and only that.
+        ca, other = os.path.join(self.folder, "ca.crt"), os.path.join(self.folder, "other.crt")
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Other CA",
+                "-keyout", os.path.join(self.folder, "other.key"), "-out", other)
+        for server, options, code, lines, warned in (
+                ("jsse-tls1", [], 1, 14, 0), ("jsse-tls1", TLS1, 0, 10, 0),
+                ("site-jsse", [], 0, 14, 0), ("plain", TLS1 + ["--ca", ca], 0, 10, 0),
+                ("plain", TLS1 + ["--ca", other], 0, 10, 10), ("closed", [], 2, 0, 0)):
             with self.subTest(server=server, options=options):
                 if server.startswith("site"):
                     with urllib.request.urlopen(self.control + server[5:], timeout=10) as answer:
@@ -251,6 +256,7 @@ class Handshakes(unittest.TestCase):
                 verdicts = [line.rsplit(" | ", 1)[-1] for line in out]
                 self.assertEqual(code == 0, bool(out) and all(v.startswith("runs")
                                                               for v in verdicts))
+                self.assertEqual(warned, sum("leads to no CA given" in v for v in verdicts))
 
 
 if __name__ == "__main__":
