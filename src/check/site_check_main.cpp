@@ -189,8 +189,8 @@ bool PrintThisPc(const Candidate* all, int count, const char* pins, const bool* 
     // its own: what would serve is the English name with its code.
     char wanted[kPathArea] = "";
     fits = !package || package != english || languageId == 0 || std::strcmp(code, "ENU") == 0;
-    if (!fits && code[0] && std::strstr(english, "-ENU.") && CopyText(wanted, english))
-        std::memcpy(wanted + (std::strstr(english, "-ENU.") - english) + 1, code, 3);
+    if (!fits)
+        FormLanguageName(english, code, wanted);
 
     const char* windows = "";
     PcPackage state = kPcNoPackage;

@@ -67,16 +67,22 @@ unsigned ParseLanguageId(const char* text)
     return static_cast<unsigned>(value & 0xFFFF);
 }
 
-const char* NameLanguagePackage(const char* english, const char* code, const char* pins,
-                                char (&name)[kPathArea])
+bool FormLanguageName(const char* english, const char* code, char (&name)[kPathArea])
 {
     name[0] = '\0';
     const char* mark = std::strstr(english, "-ENU.");
-    char digest[65];
-    if (!mark || !IsLanguageCode(code) || std::strcmp(code, "ENU") == 0 || !CopyText(name, english))
-        return english;
+    if (!mark || !IsLanguageCode(code) || !CopyText(name, english))
+        return false;
     std::memcpy(name + (mark - english) + 1, code, 3);
-    return FindPinnedDigest(pins, name, digest) ? name : english;
+    return true;
+}
+
+const char* NameLanguagePackage(const char* english, const char* code, const char* pins,
+                                char (&name)[kPathArea])
+{
+    char digest[65];
+    bool other = std::strcmp(code, "ENU") != 0 && FormLanguageName(english, code, name);
+    return other && FindPinnedDigest(pins, name, digest) ? name : english;
 }
 
 #ifdef _WIN32

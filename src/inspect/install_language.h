@@ -23,6 +23,11 @@ bool ChoosePackageLanguage(unsigned languageId, const char* abbreviation,
 // 0 for any other text.
 unsigned ParseLanguageId(const char* text);
 
+// `english` with `code` in place of its "-ENU.". False, with the name
+// empty, for a name without a language (98 and Me) or a code that is not
+// three capital letters.
+bool FormLanguageName(const char* english, const char* code, char (&name)[kPathArea]);
+
 // The name for `code` of the English package `english`: its "-ENU." with
 // the code in its place, when `pins` (the release's, "NAME=HEX;...") holds
 // that name. Otherwise, and for the names without a language (98 and Me),
