@@ -20,6 +20,7 @@ the verdict last; exit code 0 when every line runs, 1 when one does not, 2
 when nothing could be tried.
 """
 import argparse
+import base64
 import collections
 import os
 import re
@@ -360,7 +361,6 @@ def certificates(body):
 
 
 def der_to_pem(der):
-    import base64  # noqa: PLC0415 -- only here
     text = base64.encodebytes(der).decode("ascii").replace("\n", "")
     lines = [text[i:i + 64] for i in range(0, len(text), 64)]
     return "-----BEGIN CERTIFICATE-----\n" + "\n".join(lines) + "\n-----END CERTIFICATE-----\n"
@@ -497,7 +497,7 @@ def attempt(index, host, port, proxy, hellos, folder):
     return why, answer, shown
 
 
-def findings(windows, index, pcs, result, host, port, proxy, folder):
+def findings(windows, index, result, host, port, proxy, folder):
     """What that hello of those PCs meets at host:port, each with what to
     change on the server; none when it completes."""
     why, answer, shown = result
@@ -563,7 +563,7 @@ class Tries:
     def __init__(self, proxy, hellos, folder):
         self.proxy, self.hellos, self.folder, self.done = proxy, hellos, folder, {}
 
-    def __call__(self, windows, index, pcs, entry):
+    def __call__(self, windows, index, entry):
         host, _, port = entry.rpartition(":")
         if (index, entry) not in self.done:
             self.done[index, entry] = attempt(index, host, int(port), self.proxy, self.hellos,
@@ -571,7 +571,7 @@ class Tries:
         result = self.done[index, entry]
         key = (windows, index, entry)
         if key not in self.done:
-            self.done[key] = findings(windows, index, pcs, result, host, int(port), self.proxy,
+            self.done[key] = findings(windows, index, result, host, int(port), self.proxy,
                                       self.folder)
         answer = result[1]
         over_ssl3 = answer.kind == "hello" and answer.version == 0x0300
@@ -588,7 +588,7 @@ def judge_line(fields, tls1_on, tries):
     for index, pcs in tried(windows, tls1_on):
         found = []
         for entry in hosts.group(1).split(", "):
-            problems, over_ssl3, _ = tries(windows, index, pcs, entry)
+            problems, over_ssl3, _ = tries(windows, index, entry)
             if problems:
                 found.append(f"https://{entry}: " + "; ".join(problems))
             elif over_ssl3:
@@ -642,7 +642,7 @@ def host_lines(entry, tls1_on, tries, cas=()):
     lines, running, answered = [], True, False
     for windows in WINDOWS:
         for index, pcs in tried(windows, tls1_on):
-            problems, over_ssl3, answer = tries(windows, index, pcs, entry)
+            problems, over_ssl3, answer = tries(windows, index, entry)
             answered = answered or answer.kind != "no connection"
             if problems:
                 running = False
