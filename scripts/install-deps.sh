@@ -11,6 +11,8 @@ packages=(
   nginx squid gnutls-bin lighttpd lighttpd-mod-gnutls
   # the old PCs' recorded hellos (testssl.sh's client data) and a JSSE front for the tests
   testssl.sh openjdk-17-jre-headless openjdk-17-jdk-headless
+  # the sign-in front: Jetty 9 with its proxy module (jetty9-proxy.jar)
+  libjetty9-java libjetty9-extra-java
 )
 
 as_root() {
