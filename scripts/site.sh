@@ -44,5 +44,25 @@ case "$1" in
       kill -9 "$pid" 2>/dev/null || true
       while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
       rm -f "$state/site.pid"
+    fi
+    # Its fronts, whatever ended them, may still hold their ports a moment:
+    # each port the site took is free again before this returns.
+    if [ -f "$state/site.ports" ]; then
+      python3 - $(cat "$state/site.ports") <<'PY' || exit 1
+import socket, sys, time
+deadline = time.monotonic() + 30
+for port in map(int, sys.argv[1:]):
+    while True:
+        with socket.socket() as s:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind(("127.0.0.1", port))
+                break
+            except OSError:
+                if time.monotonic() > deadline:
+                    sys.exit(f"site.sh: port {port} of the stopped site is still taken after 30 s")
+        time.sleep(0.1)
+PY
+      rm -f "$state/site.ports"
     fi ;;
 esac
