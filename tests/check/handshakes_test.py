@@ -176,12 +176,14 @@ class Handshakes(unittest.TestCase):
             cls.ports[name] = cls.serve(name, ["gnutls-serv", "--echo", "--priority", priority,
                                                "--x509certfile", chain, "--x509keyfile", key,
                                                "--port"])
-        store = os.path.join(cls.folder, "front.p12")
-        openssl("pkcs12", "-export", "-in", made["sha1"][0], "-inkey", made["sha1"][1],
-                "-passout", "pass:front", "-out", store)
-        cls.ports["jsse-tls1"] = cls.serve("the Java front", [
-            "java", "-Xmx64m", os.path.join(HERE, "..", "..", "scripts", "tls-front.java")],
-            [store, "front", str(free_port()), "tls1-only"])
+        port = cls.ports["jsse-tls1"] = free_port()
+        front = subprocess.Popen([os.path.join(HERE, "..", "..", "scripts", "signin-front"),
+                                  "--listen", f"127.0.0.1:{port}", "--backend",
+                                  f"127.0.0.1:{free_port()}", "--cert", made["sha1"][0], "--key",
+                                  made["sha1"][1], "--tls1-only"], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        cls.addClassCleanup(stop, front)
+        wait_for_port(port, front, "the sign-in front", seconds=60)
         cls.squid = Squid(os.path.join(cls.folder, "squid"), free_port(), [https])
         cls.addClassCleanup(cls.squid.stop)
         cls.squid.start()
