@@ -10,6 +10,8 @@ import java.time.temporal.ChronoUnit;
 import java.util.Map;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.concurrent.TimeUnit;
+import javax.net.ssl.SSLEngine;
+import javax.net.ssl.SSLException;
 import javax.net.ssl.SSLSession;
 import javax.servlet.http.HttpServletRequest;
 import org.eclipse.jetty.io.Connection;
@@ -83,7 +85,7 @@ public class SigninFront {
             implements Connection.Listener, SslHandshakeListener, HttpChannel.Listener {
         private final Connector connector;
         private final long deadline;
-        private final Map<SslConnection, State> states = new ConcurrentHashMap<>();
+        private final Map<SSLEngine, State> states = new ConcurrentHashMap<>();
 
         public Connections(Connector connector, int deadlineSeconds) {
             this.connector = connector;
@@ -105,23 +107,29 @@ public class SigninFront {
         private State of(Request request) {
             EndPoint point = request.getHttpChannel().getEndPoint();
             return point instanceof SslConnection.DecryptedEndPoint
-                    ? states.get(((SslConnection.DecryptedEndPoint) point).getSslConnection()) : null;
+                    ? states.get(((SslConnection.DecryptedEndPoint) point).getSslConnection()
+                                 .getSSLEngine()) : null;
         }
 
         @Override
         public void onOpened(Connection connection) {
             if (connection instanceof SslConnection) {
                 State state = new State((SslConnection) connection);
-                states.put(state.connection, state);
+                states.put(state.connection.getSSLEngine(), state);
                 arm(state);
             }
         }
 
         @Override
         public void handshakeFailed(Event event, Throwable failure) {
-            State state = states.get((SslConnection) event.getSource());
-            if (state != null) {
-                state.refused = String.valueOf(failure.getMessage());
+            State state = states.get(event.getSSLEngine());
+            // Java's reason for a refusal; Jetty's own SSLHandshakeException,
+            // without one, only tells of a client gone in the handshake.
+            for (Throwable why = failure; state != null && why != null; why = why.getCause()) {
+                if (why instanceof SSLException && why.getMessage() != null) {
+                    state.refused = why.getMessage();
+                    break;
+                }
             }
         }
 
@@ -145,7 +153,8 @@ public class SigninFront {
 
         @Override
         public void onClosed(Connection connection) {
-            State state = connection instanceof SslConnection ? states.remove(connection) : null;
+            State state = connection instanceof SslConnection
+                    ? states.remove(((SslConnection) connection).getSSLEngine()) : null;
             if (state == null) {
                 return;
             }

@@ -4,6 +4,7 @@ descriptors, before a sign-in service on loopback: every hello of the PCs
 and a browser of today get through, the service learns each PC's own
 address, a renegotiation is refused, and the front outlives clients that
 never speak or trickle."""
+import contextlib
 import http.server
 import os
 import resource
@@ -98,6 +99,13 @@ class SigninFront(unittest.TestCase):
         self.assertEqual([(["127.0.0.2"], ["for=127.0.0.2;proto=https"])], SigninService.forwarded)
         self.assertTrue(self.logged(" 127.0.0.2 TLSv1.2 TLS_ECDHE_RSA_WITH_AES_128_GCM_SHA256 "
                                     "1 request, "))
+        # Plain HTTP on the TLS port: refused, and logged with Java's reason.
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10,
+                                      source_address=("127.0.0.3", 0)) as s, \
+                contextlib.suppress(OSError):
+            s.sendall(b"GET / HTTP/1.0\r\n\r\n")
+            s.recv(100)
+        self.assertTrue(self.logged(" 127.0.0.3 - - handshake refused (Unrecognized SSL message"))
 
     def test_renegotiation_asked_by_the_client_is_refused(self):
         session = subprocess.run(
