@@ -1,5 +1,19 @@
 #include "host_standin.h"
 
+#include "lead_byte_table.h"
+
+static unsigned g_codePage = 1252;
+
+void SetHostCodePage(unsigned codePage)
+{
+    g_codePage = codePage;
+}
+
+BOOL IsDBCSLeadByte(BYTE c)
+{
+    return IsLeadByteIn(g_codePage, c);
+}
+
 // Upper-casing of Windows code page 1252, as CharUpperBuffA does it for
 // that code page (checked against the real one under Wine, byte by byte).
 static unsigned char UpperCp1252(unsigned char c)
@@ -18,9 +32,19 @@ static unsigned char UpperCp1252(unsigned char c)
     return c;
 }
 
+// On a double-byte code page only ASCII letters are upper-cased here, and
+// a character of two bytes is left whole (Windows upper-cases the
+// full-width letters too, which no test here needs).
 DWORD CharUpperBuffA(LPSTR text, DWORD length)
 {
-    for (DWORD i = 0; i < length; ++i)
-        text[i] = static_cast<char>(UpperCp1252(static_cast<unsigned char>(text[i])));
+    for (DWORD i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (g_codePage == 1252)
+            text[i] = static_cast<char>(UpperCp1252(c));
+        else if (IsDBCSLeadByte(c) && i + 1 < length)
+            ++i;
+        else if (c >= 'a' && c <= 'z')
+            text[i] = static_cast<char>(c - 0x20);
+    }
     return length;
 }

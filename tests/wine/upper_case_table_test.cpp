@@ -1,8 +1,10 @@
 // The real CharUpperBuffA (code page 1252, as Wine's default English
-// setting gives) against the table the build-machine stand-in is checked on.
+// setting gives) and the real lead bytes of each code page the host
+// stand-in plays, against the tables the stand-in is checked on.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "lead_byte_table.h"
 #include "upper_case_table.h"
 
 TEST(UpperCase, WindowsAgreesWithTheStandInTableOnAllBytes)
@@ -12,5 +14,16 @@ TEST(UpperCase, WindowsAgreesWithTheStandInTableOnAllBytes)
         char byte = static_cast<char>(c);
         CharUpperBuffA(&byte, 1);
         EXPECT_EQ(kCp1252Upper[c], static_cast<unsigned char>(byte)) << "byte " << c;
+    }
+}
+
+TEST(LeadBytes, WindowsAgreesWithTheStandInTableOnAllBytes)
+{
+    for (const auto& page : kLeadByteRanges) {
+        for (int c = 0; c < 256; ++c) {
+            EXPECT_EQ(IsLeadByteIn(page.codePage, static_cast<unsigned char>(c)),
+                      IsDBCSLeadByteEx(page.codePage, static_cast<BYTE>(c)) != 0)
+                << "code page " << page.codePage << ", byte " << c;
+        }
     }
 }
