@@ -68,6 +68,9 @@ TEST(PackagePlan, LanguageCodeIsWindowsAbbreviationMendedForPackages)
         {0x040A, "ESP", "ESN"}, {0x0814, "NON", "NOR"}, {0x0409, "ENU", "ENU"},
         {0x0809, "ENG", "ENU"}, {0x0C09, "ENA", "ENU"}, {0x0000, "", ""},
         {0x0407, "De", ""},     {0x0407, "DEUT", ""},   {0x0407, "D/U", ""},
+        // The edges of "three capital letters".
+        {0x0401, "ARA", "ARA"}, {0x042C, "AZE", "AZE"}, {0x0407, "@EU", ""},
+        {0x0407, "DE[", ""},
     };
     for (const auto& c : cases) {
         char code[kLanguageCodeArea] = "XX";
@@ -113,5 +116,28 @@ TEST(PackagePlan, LanguagePackageOnlyWhenTheReleaseHoldsIt)
         char name[kPathArea];
         EXPECT_STREQ(c.asked, NameLanguagePackage(c.english, c.code, c.pins, name))
             << c.english << " " << c.code;
+    }
+}
+
+TEST(PackagePlan, PinnedNameTellsItsLanguageWhateverItsCase)
+{
+    const char* xp = "WindowsXP-KB835732-x86-ENU.EXE";
+    const struct {
+        const char* english;
+        const char* name;
+        const char* code; // "" for a name that is not one of english's
+    } cases[] = {
+        {xp, "WindowsXP-KB835732-x86-DEU.EXE", "DEU"},
+        {xp, "windowsxp-kb835732-x86-deu.exe", "DEU"},
+        {xp, "WindowsXP-KB835732-x86-ENU.EXE", ""},
+        {xp, "Windows2000-KB835732-x86-DEU.EXE", ""},
+        {xp, "WindowsXP-KB835732-x86-DE1.EXE", ""},
+        {xp, "WindowsXP-KB835732-x86-DEU.EX", ""},
+        {"828028USA8.EXE", "828028DEU8.EXE", ""},
+    };
+    for (const auto& c : cases) {
+        char code[kLanguageCodeArea] = "XX";
+        EXPECT_EQ(c.code[0] != '\0', ReadNameLanguage(c.english, c.name, code)) << c.name;
+        EXPECT_STREQ(c.code, code) << c.name;
     }
 }
