@@ -74,8 +74,8 @@ TEST(PackagePins, LookupByNameIgnoringCase)
 
 TEST(PackagePins, NamesReadInTheOrderPinned)
 {
-    const std::string pins = "A.EXE=" + std::string(64, '0') + ";;" + std::string(300, 'l') +
-                             "=" + std::string(64, '0') + ";b.exe=12";
+    const std::string pins = "A.EXE=" + std::string(64, '0') + ";;" + std::string(300, 'l') + "=" +
+                             std::string(64, '0') + ";b.exe=12";
     std::string names;
     char name[260];
     for (const char* cursor = pins.c_str(); ReadPinnedName(cursor, name);)

@@ -62,13 +62,12 @@ TEST(PackagePlan, LanguageCodeIsWindowsAbbreviationMendedForPackages)
     const struct {
         unsigned languageId;
         const char* abbreviation; // as GetLocaleInfoA gives it
-        const char* code;         // "" for none
+        const char* code;         // "" for none; ARA to DE[: the edges of A to Z
     } cases[] = {
         {0x0407, "DEU", "DEU"}, {0x0411, "JPN", "JPN"}, {0x0C0A, "ESN", "ESN"},
         {0x040A, "ESP", "ESN"}, {0x0814, "NON", "NOR"}, {0x0409, "ENU", "ENU"},
         {0x0809, "ENG", "ENU"}, {0x0C09, "ENA", "ENU"}, {0x0000, "", ""},
         {0x0407, "De", ""},     {0x0407, "DEUT", ""},   {0x0407, "D/U", ""},
-        // The edges of "three capital letters".
         {0x0401, "ARA", "ARA"}, {0x042C, "AZE", "AZE"}, {0x0407, "@EU", ""},
         {0x0407, "DE[", ""},
     };

@@ -442,8 +442,8 @@ void ReportDeferred(bool report, bool clear)
                           ? 0
                           : GetLongPathNameA(line.c_str() + equals + 1, named, sizeof named);
         std::string longPath(named, found > 0 && found < sizeof named ? found : 0);
-        Log("{\"event\": \"wininit\", \"line\": " + Json(line) + ", \"long\": " +
-            Json(longPath) + "}");
+        Log("{\"event\": \"wininit\", \"line\": " + Json(line) + ", \"long\": " + Json(longPath) +
+            "}");
         at += static_cast<DWORD>(line.size()) + 1;
     }
     if (clear)
