@@ -72,18 +72,6 @@ TEST(PackagePins, LookupByNameIgnoringCase)
     EXPECT_FALSE(FindPinnedDigest(pins.c_str(), "XP-KB835732-x86-ENU.EXE", hex));
 }
 
-TEST(PackagePins, NamesReadInTheOrderPinned)
-{
-    const std::string pins = "A.EXE=" + std::string(64, '0') + ";;" + std::string(300, 'l') + "=" +
-                             std::string(64, '0') + ";b.exe=12";
-    std::string names;
-    char name[260];
-    for (const char* cursor = pins.c_str(); ReadPinnedName(cursor, name);)
-        names += std::string(name) + "|";
-    // The empty entry, and the name too long for its area (given empty).
-    EXPECT_EQ("A.EXE|||b.exe|", names);
-}
-
 TEST(PackagePins, MalformedDigestPinsToNothing)
 {
     char hex[65] = "x";

@@ -119,19 +119,6 @@ CONFIGURATIONS = {
         "and release again)",
         "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
         "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN]},
-    # A Japanese Windows XP, with the check in a folder whose name ends in
-    # and holds a character whose second byte is a backslash's (予定表): it
-    # works in that folder alone.
-    "pc_winxp_japanese": {
-        "site": {"name": "folder", "dir": "{pinned}"}, "pc": "winxp", "code": 1,
-        "folder": "予定表", "env": {"PATCHER_WINE_LOCALE": "ja_JP.UTF-8"},
-        "first": this_pc("Windows XP  Service Pack 3 Ver 5.1 (2600)", "Windows XP", XP,
-                         " in Japanese (JPN)") +
-        f"; {XP} is the English package, which refuses to install on a Windows in another "
-        f"language: this release holds no {XP.replace('-ENU.', '-JPN.')} (put it in the "
-        "package folder, publish it and release again)",
-        "lines": both("direct, 0 redirects", re.escape(WHOLE), re.escape(RUNS)),
-        "summary": "summary: 2 of 2 pinned packages would run", "more": [NOT_IN]},
     # A release holding the German Windows XP package too: a line of its own.
     "languages": {
         "site": {"name": "folder", "dir": "{languages}"}, "flags": "{languages}", "code": 0,
@@ -326,23 +313,14 @@ def check_site(config, args, env):
 
 
 def run_on_pc(config, c, known):
-    """The ZIP's check copied alone into C:\\SiteCheck (or the configuration's
-    folder) of a prefix of its own (made once, as a PC that never saw the
-    site), run as the configuration's Windows: its output, exit code, what it
-    left in its folder and beside it, and what it added to the Internet
-    cache."""
+    """The ZIP's check copied alone into C:\\SiteCheck of a prefix of its own
+    (made once, as a PC that never saw the site), run as the configuration's
+    Windows: its output, exit code, what it left, and what it added to the
+    Internet cache."""
     prefix = os.path.join(config["wine_state"], "check-pc")
-    name = c.get("folder", "SiteCheck")
-    folder = os.path.join(prefix, "drive_c", name)
+    folder = os.path.join(prefix, "drive_c", "SiteCheck")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    # Where a name read byte by byte would put the scratch folder, a file
-    # that leaves no room for it; a prefix made by this run is no change.
-    trap = folder + "check-scratch"
-    with open(trap, "w") as f:
-        f.write("not the check's\n")
-    made = os.path.exists(os.path.join(prefix, ".patcher-ready"))
-    beside = set(os.listdir(os.path.dirname(folder)))
     with zipfile.ZipFile(known["zip"]) as z, \
             open(os.path.join(folder, "KB835732SiteCheck.exe"), "wb") as f:
         f.write(z.read("KB835732SiteCheck.exe"))
@@ -351,24 +329,16 @@ def run_on_pc(config, c, known):
     before = internet_cache(prefix)
     try:
         result = subprocess.run([config["wine_run"], "--version", c["pc"],
-                                 f"C:\\{name}\\KB835732SiteCheck.exe"], cwd=folder, env=env,
+                                 "C:\\SiteCheck\\KB835732SiteCheck.exe"], cwd=folder, env=env,
                                 capture_output=True, text=True, timeout=900, check=False)
     finally:
         subprocess.run([config["wine_run"], "--stop-server"], env=env, check=False)
-    left = sorted(os.listdir(folder))
-    shutil.rmtree(folder, ignore_errors=True)
-    # Nothing beside its folder either.
-    if made:
-        left += [f"../{n}" for n in sorted(set(os.listdir(os.path.dirname(folder))) - beside)]
-    if open(trap).read() != "not the check's\n":
-        left.append(f"../{os.path.basename(trap)}, changed")
-    os.remove(trap)
     # Under qemu-i386, Wine's own background processes now and then die with
     # a word on the way out; that is no part of the check's output.
     out = "".join(line + "\n" for line in result.stdout.replace("\r", "").splitlines()
                   if not line.startswith(("qemu: uncaught target signal", "wine client error")))
     added = cache_failures(before, internet_cache(prefix), known["standin"])
-    return out, result.stderr, result.returncode, left, added
+    return out, result.stderr, result.returncode, sorted(os.listdir(folder)), added
 
 
 def run_configuration(config, name):

@@ -74,8 +74,7 @@ def unix_path(windows_path):
 
 
 def as_recorded(s, text):
-    """Text as the program's Windows holds it, in its ANSI code page, read
-    back a byte a character, as the probe and the stand-in record it."""
+    """Text in the Windows' code page, a byte a character, as recorded."""
     return text.encode(s.get("codepage", "cp1252")).decode("latin-1")
 
 
@@ -91,8 +90,8 @@ def site_log(config):
 
 
 def padded_bytes(standin, size, language=None):
-    """The stand-in package padded to `size` bytes (Windows ignores the tail);
-    a language's package ends in its code, so that each has bytes of its own."""
+    """The stand-in package padded to `size` bytes (Windows ignores the tail),
+    ending in the code of its language, if any: bytes of its own."""
     data = open(standin, "rb").read()
     if size < len(data) + 3:
         raise SystemExit(f"the stand-in is {len(data)} bytes, more than the {size} asked for")
@@ -179,21 +178,18 @@ def run(config, name):
     if s.get("system_wininet"):
         return with_system_wininet(config, s, lambda: run_in(config, name, s, root, folder))
     if s.get("folder"):
-        # A folder of its own on drive C:, which must hold all the program
-        # writes: nothing may appear beside it (where a name read byte by
-        # byte would put the package, on a double-byte code page).
-        top = unix_path("C:\\" + s["folder"][3:].split("\\")[0])
-        parent = os.path.dirname(folder)
-        before = set(os.listdir(parent))
+        # Nothing may appear beside the folder, where a name read byte by
+        # byte would put the package.
+        parent, before = os.path.dirname(folder), os.listdir(os.path.dirname(folder))
         try:
             result = run_in(config, name, s, root, folder)
         finally:
-            added = sorted(set(os.listdir(parent)) - before)
-            shutil.rmtree(top, ignore_errors=True)
+            added = sorted(set(os.listdir(parent)) - set(before))
+            shutil.rmtree(unix_path("C:\\" + s["folder"].split("\\")[1]), ignore_errors=True)
         for leftover in added:
-            print(f"FAIL: written beside the program's folder: {os.path.join(parent, leftover)}")
+            print(f"FAIL: written beside the program's folder: {leftover}")
             os.remove(os.path.join(parent, leftover))
-        return result or (1 if added else 0)
+        return result or int(bool(added))
     if not s.get("tmpfs_kb"):
         return run_in(config, name, s, root, folder)
     # The program's folder on a volume of its own, too small for the package.
@@ -432,9 +428,8 @@ def run_program(config, name, s, root, folder, program, planted):
     # What the site serves.
     served = s.get("serve", ("standin", 150000))
     kind, size = served
-    if kind in ("standin", "changed") or kind.startswith("standin-"):
-        served_path = padded_standin(config, root, size, changed=kind == "changed",
-                                     language=kind[len("standin-"):] or None)
+    if kind.startswith(("standin", "changed")):  # "standin-DEU": the German package
+        served_path = padded_standin(config, root, size, kind == "changed", kind[8:] or None)
     else:
         served_path = junk_file(root, size)
     site = dict(s.get("site", {"name": "package"}))
@@ -626,8 +621,7 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
             f.check([(p["from"], p["to"]) for p in pending] == [("\\??\\" + target, "")],
                     f"restart deletion expected for {target}: {pending}")
         else:
-            # The short (8.3) path of the package, which Wine makes up in its
-            # own way: the file it names is the package.
+            # The package by a short (8.3) path of Wine's own making.
             f.check([(w["line"][:4].upper(), w["long"]) for w in wininit] == [("NUL=", target)],
                     f"WININIT.INI [rename] entry expected for {target}: {wininit}")
         # The holder lets go after a while; then the file can go.

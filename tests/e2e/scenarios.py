@@ -55,11 +55,9 @@ def expected_boxes(config, scenario):
         if caption == "File Error":
             text += help_line
         if caption == "Apply the Security Patch?":
-            # Windows labels the buttons in its own language, in its own code
-            # page (the probe gives each byte as it reads it).
-            ok, cancel = (scenario.get(button, label).encode(scenario.get("codepage", "cp1252"))
-                          .decode("latin-1") for button, label in (("ok", "OK"),
-                                                                   ("cancel", "Cancel")))
+            # Windows labels the buttons in its own language and code page.
+            ok, cancel = (scenario.get(k, label).encode(scenario.get("codepage", "cp1252"))
+                          .decode("latin-1") for k, label in (("ok", "OK"), ("cancel", "Cancel")))
             buttons, icon = [[ok, 1], [cancel, 2]], "question"
         elif caption == "Patch not required":
             buttons, icon = [["OK", 1]], "question"
@@ -298,22 +296,16 @@ GERMAN = {"install_language": "0407", "env": {"PATCHER_WINE_LOCALE": "de_DE.UTF-
           "boxes": [CONFIRM], "ran": 1}
 SCENARIOS["german_winxp_english_only"] = dict(GERMAN, package=XP)
 
-# Windows in Japanese and Traditional Chinese keep text in a double-byte
-# code page, where a character's second byte may be the backslash's, 0x5C:
-# in code page 932 表 is 0x95 0x5C, 予 0x97 0x5C and ソ 0x83 0x5C, in 950
-# 功 is 0xA5 0x5C. From folders whose names end in and hold such characters,
-# the package is
-# saved, run and removed in the program's own folder, and nothing is written
-# beside the folder. Wine, like Windows, labels the buttons in the Windows'
-# language. The test build holds English packages only.
+# Japanese and Chinese Windows keep text in a double-byte code page, where
+# a character's second byte may be 0x5C, a backslash's: 表, 予 and ソ in 932,
+# 功 in 950. From folders whose names end in and hold them, all happens in
+# the program's own folder; on 98 the removal is left to WININIT.INI.
 JAPANESE = {"install_language": "0411", "env": {"PATCHER_WINE_LOCALE": "ja_JP.UTF-8"},
             "codepage": "cp932", "cancel": "キャンセル", "boxes": [CONFIRM], "ran": 1}
 CHINESE = dict(JAPANESE, install_language="0404", env={"PATCHER_WINE_LOCALE": "zh_TW.UTF-8"},
                codepage="cp950", ok="確定", cancel="取消")
 SCENARIOS["japanese_winxp_folder"] = dict(JAPANESE, package=XP, folder="C:\\予定表")
 SCENARIOS["chinese_winxp_folder"] = dict(CHINESE, package=XP, folder="C:\\功能\\成功")
-# Windows 98 deletes a file at the next start through WININIT.INI, which
-# names the package's folder by its short path.
 SCENARIOS["japanese_win98_deferred"] = dict(
     JAPANESE, version="win98", package=PACKAGES["win98"], folder="C:\\ソフト\\予定表",
     env=dict(JAPANESE["env"], STANDIN_HOLD_MS="60000"), deferred="9x")
@@ -331,7 +323,7 @@ PINNED_SCENARIOS = {
     "pinned_not_in_folder": {"version": "win2k", "package": PACKAGES["win2k"],
                              "serve": ("standin", 150000), "boxes": [CONFIRM, TOO_SMALL]},
     # The folder holds the German Windows XP package too, with bytes of its
-    # own: the English bytes under the German name are refused.
+    # own: the English ones under its name are refused.
     "pinned_german": dict(GERMAN, package=XP.replace("-ENU.", "-DEU."),
                           serve=("standin-DEU", 150000)),
     "pinned_german_english_bytes": dict(GERMAN, package=XP.replace("-ENU.", "-DEU."),

