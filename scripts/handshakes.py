@@ -38,38 +38,32 @@ SHA256 = {"Windows 98": "", "Windows Me": "", "Windows NT 4.0 Workstation": "",
 OLD, NEW = tuple(SHA256)[:6], tuple(SHA256)[6:]  # Internet Explorer 6 at most; 7 and 8 too
 
 # Each ClientHello the PCs send: the recorded hello it is (testssl.sh's
-# client data, read from the installed package: a kept record of real
-# clients) and what is changed in it. A changed hello differs only where
-# that Schannel or that setting differs; the lengths in its headers are
-# made anew.
-#
+# client data, a kept record of real clients) and what is changed in it,
+# only where that Schannel or that setting differs; lengths made anew.
 # Sources:
 #   [IE7]  "HTTPS Security Improvements in Internet Explorer 7" (MSDN,
-#          aa980989) and "TLS enabled by default in IE 7.0 and WinINet" (WNDP
-#          blog, 2006-04-12): TLS 1.0 is on by default from Internet Explorer
-#          7, and SSL 2.0 off; before, SSL 2.0 and SSL 3.0 are on, TLS 1.0
-#          off. Internet Explorer 7 installs on Windows XP and Server 2003
-#          only. Only Vista's Schannel sends the server name.
+#          aa980989), "TLS enabled by default in IE 7.0 and WinINet" (WNDP
+#          blog, 2006-04-12): from Internet Explorer 7, TLS 1.0 on and SSL
+#          2.0 off; before, SSL 2.0 and 3.0 on, TLS 1.0 off. Internet
+#          Explorer 7 installs on XP and Server 2003 only. Only Vista's
+#          Schannel sends the server name.
 #   [IE6]  SSL Labs' captures of Internet Explorer 6 on XP (ssllabs-scan
 #          issue 89): "IE 6 by default (SSLv2 ClientHello with SSL 3
-#          support)" and "IE 6 with SSL 2 + SSL 3 + TLS 1.0 support (SSLv2
+#          support)", "IE 6 with SSL 2 + SSL 3 + TLS 1.0 support (SSLv2
 #          ClientHello)"; testssl.sh issue 660: "If IE has SSLv2 enabled it
-#          sends a v2 hello packet with a v3+ version number". With TLS 1.0
-#          turned on the recorded hello so offers version 3.1; with SSL 2.0
-#          turned off too, Schannel sends its TLS-format hello, the one
-#          Internet Explorer 7 and 8 send on the same Schannel.
+#          sends a v2 hello packet with a v3+ version number". So with TLS
+#          1.0 on, the recorded hello offering 3.1; with SSL 2.0 off too,
+#          Schannel's TLS-format hello, as Internet Explorer 7 and 8 send it.
 #   [AES]  "TLS/SSL Cryptographic Enhancements" (TechNet, cc766285): no AES
-#          in Windows 2000 or Server 2003; Schannel's suites before Vista are
-#          RC4, 3DES and DES ("TLS/SSL Tools and Settings", TechNet cc776467,
-#          lists those of Server 2003): the recorded hellos offer exactly so.
-#   [RI]   Security bulletin MS10-049 (KB980436, August 2010): Schannel's
-#          renegotiation indication (RFC 5746), for "all supported editions
-#          of Windows XP and Windows Server 2003": XP with Service Pack 3
-#          only, Service Pack 2's support having ended on 13 July 2010;
-#          Windows 2000 had left support that month too, 98, Me and NT 4.0
-#          years before. Since then Schannel sends the renegotiation_info
-#          extension in a TLS hello, the SCSV cipher suite (0x00ff) in an
-#          SSL 2.0-format one; before, neither.
+#          in Windows 2000 or Server 2003; "TLS/SSL Tools and Settings"
+#          (cc776467): Schannel's suites before Vista are RC4, 3DES and DES,
+#          as the recorded hellos offer.
+#   [RI]   Bulletin MS10-049 (KB980436, August 2010): renegotiation
+#          indication (RFC 5746) for "all supported editions of Windows XP
+#          and Windows Server 2003", so XP with Service Pack 3 only (Service
+#          Pack 2's support ended on 13 July 2010, Windows 2000's that month
+#          too). Since, a TLS hello has renegotiation_info, an SSL 2.0-format
+#          one the SCSV (0x00ff); before, neither.
 #   [SHA2] "SHA2 and Windows" (Windows PKI blog, 2010-09-30): "Prior to
 #          Windows XP Service Pack 3, there was no SHA2 functionality within
 #          Windows XP"; Server 2003 SP2 only with KB938397 / KB968730.
@@ -115,6 +109,7 @@ SUITES = {0x03: "TLS_RSA_EXPORT_WITH_RC4_40_MD5", 0x04: "TLS_RSA_WITH_RC4_128_MD
 # The PCs' suites whose server sends a ServerKeyExchange: always with DHE,
 # with an export suite only for a key longer than the export's (RFC 2246 7.4.3).
 DHE, EXPORT = (0x12, 0x13, 0x63), (0x03, 0x06, 0x62, 0x64)
+ALERTS = {a.value: a.name[len("ALERT_DESCRIPTION_"):].lower() for a in ssl.AlertDescription}
 MESSAGES = {2: "ServerHello", 11: "Certificate", 12: "ServerKeyExchange",
             13: "CertificateRequest", 14: "ServerHelloDone", 20: "Finished"}
 # What a hello of today sends beyond the PCs': renegotiation_info, encrypt_then_mac
@@ -136,7 +131,7 @@ FIXES = {
     "shape": "the host must not require safe renegotiation or encrypt-then-MAC (GnuTLS: no "
              "%SAFE_RENEGOTIATION, no %FORCE_ETM): PCs without the 2010 update send no "
              "renegotiation_info, and none sends encrypt_then_mac",
-    "drops": "put a front before the host that takes such hellos (lighttpd's mod_gnutls drops them)",
+    "drops": "a front before the host that takes those hellos (lighttpd's mod_gnutls drops them)",
     "offered": "the host must answer within what the hello offers, or the PCs end the handshake",
     "flight": "the host must send its whole first flight (ServerHello, Certificate, "
               "ServerHelloDone): its log says why it stops",
@@ -174,7 +169,7 @@ def parse_hello(data):
             raise ValueError("SSL 2.0-format ClientHello with wrong lengths")
         cut = [body[9 + i:12 + i] for i in range(0, specs, 3)]
         return "sslv2", version, (cut, body[9 + specs:9 + specs + sid], body[9 + specs + sid:])
-    if len(data) < 9 or data[0] != 0x16 or struct.unpack(">H", data[3:5])[0] != len(data) - 5:
+    if len(data) < 9 or data[0] != 0x16 or two_bytes(data[3:]) != len(data) - 5:
         raise ValueError("not a TLS record of its stated length")
     if data[5] != 1 or int.from_bytes(data[6:9], "big") != len(data) - 9:
         raise ValueError("not a ClientHello of its stated length")
@@ -185,7 +180,7 @@ def parse_hello(data):
     extensions = items(field(body, at, 2)[0], 2, 2) if at < len(body) else []
     if at < len(body) and field(body, at, 2)[1] != len(body):
         raise ValueError("ClientHello of wrong lengths")
-    return "tls", version_of(body), (body[:field(body, 34, 1)[1]], [
+    return "tls", two_bytes(body), (body[:field(body, 34, 1)[1]], [
         suites[i:i + 2] for i in range(0, len(suites), 2)], body[at - len(compression) - 1:at],
         extensions)
 
@@ -209,8 +204,8 @@ def items(data, skip, width):
     return out
 
 
-def version_of(body):
-    return struct.unpack(">H", body[:2])[0]
+def two_bytes(data):
+    return struct.unpack(">H", data[:2])[0]
 
 
 def build_hello(form, version, fields):
@@ -280,8 +275,7 @@ def offer(data):
 def hellos():
     """Each hello by its key, made from testssl.sh's records and proven to
     parse (and, where unchanged, to read back byte for byte)."""
-    paths = [os.environ["PATCHER_TESTSSL_DATA"]] if os.environ.get("PATCHER_TESTSSL_DATA") \
-        else CLIENT_DATA
+    paths = [p for p in [os.environ.get("PATCHER_TESTSSL_DATA")] if p] or CLIENT_DATA
     path = next((p for p in paths if os.path.isfile(p)), None)
     if not path:
         raise OSError(f"no testssl.sh data at {' or '.join(paths)}: the PCs' recorded hellos come "
@@ -325,13 +319,8 @@ def connect(host, port, proxy):
 
 def due(flight, suite):
     """The handshake messages that may come next in a server's first flight."""
-    if not flight:
-        return (2,)
-    if flight[-1] == 2:
-        return (11,)
-    if flight[-1] == 11:
-        return (12,) if suite in DHE else (12, 13, 14) if suite in EXPORT else (13, 14)
-    return (13, 14) if flight[-1] == 12 else (14,)
+    return {(): (2,), (2,): (11,), (12,): (13, 14), (13,): (14,)}.get(tuple(flight[-1:])) or (
+        (12,) if suite in DHE else (12, 13, 14) if suite in EXPORT else (13, 14))
 
 
 def take(kind, body, got):
@@ -340,9 +329,9 @@ def take(kind, body, got):
         if kind == 2:
             at = field(body, 34, 1)[1]
             extensions, end = field(body, at + 3, 2) if at + 3 < len(body) else (b"", at + 3)
-            got.update(version=version_of(body), suite=version_of(body[at:]),
+            got.update(version=two_bytes(body), suite=two_bytes(body[at:]),
                        compression=body[at + 2], extensions=tuple(
-                           version_of(e) for e in items(extensions, 2, 2)))
+                           two_bytes(e) for e in items(extensions, 2, 2)))
         elif kind == 11:
             chain, end = field(body, 0, 3)
             got["chain"] = tuple(ssl.DER_cert_to_PEM_cert(der[3:]) for der in items(chain, 0, 3))
@@ -373,7 +362,7 @@ def replay(data, host, port, proxy):
                 while len(buffer) >= 5:
                     if buffer[0] & 0x80 and not got["flight"]:
                         return end("sslv2")
-                    kind, length = buffer[0], struct.unpack(">H", buffer[3:5])[0]
+                    kind, length = buffer[0], two_bytes(buffer[3:])
                     if kind not in (0x15, 0x16) or buffer[1] != 3 or length > 18432:
                         return end("garbled")
                     if len(buffer) < 5 + length:
@@ -382,11 +371,9 @@ def replay(data, host, port, proxy):
                     if kind == 0x15:
                         return end("alert", record[1] if len(record) > 1 else 0)
                     messages += record
-                    while len(messages) >= 4 and len(messages) >= 4 + int.from_bytes(
-                            messages[1:4], "big"):
-                        size = int.from_bytes(messages[1:4], "big")
-                        kind, body, messages = messages[0], messages[4:4 + size], \
-                            messages[4 + size:]
+                    while len(messages) >= 4 + int.from_bytes(messages[1:4], "big"):  # whole
+                        body, at = field(messages, 1, 3)
+                        kind, messages = messages[0], messages[at:]
                         if kind not in due(got["flight"], got["suite"]):
                             return end("out of order", kind)
                         if not take(kind, body, got):
@@ -418,11 +405,10 @@ def openssl_x509(pem, *args):
 def certificate(pem):
     """(signature algorithm, key algorithm, self-signed) of one certificate."""
     text = openssl_x509(pem, "-text")
-    signature = re.search(r"Signature Algorithm: (\S+)", text)
-    key = re.search(r"Public Key Algorithm: (\S+)", text)
-    names = openssl_x509(pem, "-subject", "-issuer", "-nameopt", "RFC2253").splitlines()
-    own = len(names) == 2 and names[0].split("=", 1)[-1] == names[1].split("=", 1)[-1]
-    return (signature.group(1) if signature else "", key.group(1) if key else "", own)
+    signature, key, issuer, subject = (m.group(1).strip() if m else "" for m in (
+        re.search(rf" {k}: (.*)", text) for k in ("Signature Algorithm", "Public Key Algorithm",
+                                                   "Issuer", "Subject")))
+    return signature, key, issuer == subject
 
 
 def is_for(pem, host):
@@ -433,10 +419,7 @@ def is_for(pem, host):
 def words(answer):
     """How a server ended a handshake, in words."""
     if answer.end == "alert":
-        try:
-            return "alert " + ssl.AlertDescription(answer.detail).name[18:].lower()
-        except ValueError:
-            return f"alert {answer.detail}"
+        return f"alert {ALERTS.get(answer.detail, answer.detail)}"
     return {"closed": "closes the connection", "silent": f"stays silent for {SECONDS} s",
             "garbled": "answers with something that is not TLS", "sslv2": "answers in SSL 2.0",
             "out of order": f"sends {MESSAGES.get(answer.detail, f'message {answer.detail}')}",
@@ -460,14 +443,11 @@ class Tries:
                 out.write(pem.decode("ascii", "replace") if b"-----BEGIN" in pem else
                           ssl.DER_cert_to_PEM_cert(pem))
 
-    def send(self, data, entry):
+    def answer(self, data, entry, wait=True):
         if (data, entry) not in self.sent:
             host, _, port = entry.rpartition(":")
             self.sent[data, entry] = self.pool.submit(replay, data, host, int(port), self.proxy)
-        return self.sent[data, entry]
-
-    def answer(self, data, entry):
-        return self.send(data, entry).result()
+        return self.sent[data, entry].result() if wait else None
 
     def start(self, entry):
         """The PCs' hellos, each in the TLS format and with today's
@@ -475,22 +455,20 @@ class Tries:
         for key in {row[3][self.mode] for row in PCS}:
             tls = in_tls_format(self.hellos[key])
             for data in (self.hellos[key], tls, in_tls_format(tls, TODAY_EXTENSIONS)):
-                self.send(data, entry)
-        self.send(self.hellos["today"], entry)
+                self.answer(data, entry, False)
+        self.answer(self.hellos["today"], entry, False)
         host = entry.rpartition(":")[0]
         if not re.fullmatch(r"[0-9.]+", host):
-            self.send(naming(self.hellos["today"], host), entry)
+            self.answer(naming(self.hellos["today"], host), entry, False)
 
     def leads_to(self, chain):
         """Whether the chain leads to one of the CAs given, read as the old
         PCs read it: SHA-1 and all."""
-        leaf, rest = os.path.join(self.folder, "leaf.pem"), os.path.join(self.folder, "rest.pem")
-        for path, pems in ((leaf, chain[:1]), (rest, chain[1:])):
-            with open(path, "w", encoding="ascii") as f:
-                f.write("".join(pems))
-        untrusted = ["-untrusted", rest] if chain[1:] else []
+        path = os.path.join(self.folder, "chain.pem")  # the leaf first: the one verified
+        with open(path, "w", encoding="ascii") as f:
+            f.write("".join(chain))
         return subprocess.run(["openssl", "verify", "-auth_level", "0", "-CAfile", self.bundle,
-                               *untrusted, leaf], capture_output=True, check=False).returncode == 0
+                               "-untrusted", path, path], capture_output=True).returncode == 0
 
 
 def refusal(windows, data, answer, tries, entry):
@@ -498,11 +476,11 @@ def refusal(windows, data, answer, tries, entry):
     hellos that differ from it in one thing each."""
     how = words(answer)
     if data[0] & 0x80:
-        tls = in_tls_format(data)
-        if tries.answer(tls, entry).flight:
+        data, answer = in_tls_format(data), tries.answer(in_tls_format(data), entry)
+        if answer.flight:
             return Finding(f"the host takes no SSL 2.0-format hello ({how}), which Internet "
                            "Explorer 6 sends while SSL 2.0 is on", "sslv2")
-        data, answer = tls, tries.answer(tls, entry)  # the same offer, refused for another cause
+        # The same offer in the TLS format refused as well: for another cause.
     sent = offer(data)
     if sent.version == 0x0300:
         return Finding(f"SSL 3.0 refused ({how})", "ssl3")
@@ -672,20 +650,15 @@ def host_lines(entry, tries):
     return lines + [f"fix: {FIXES[k]}" for k in FIXES if k in fixes] + notes, code
 
 
-def named(fields):
-    """The line's Windows, and the language of a package not in English, as
-    the check's own summary names them: "Windows XP (DEU)"."""
-    code = re.search(r"-([A-Z]{3})\.EXE$", fields[1])
-    return fields[0] + (f" ({code.group(1)})" if code and code.group(1) != "ENU" else "")
-
-
 def summary(line, judged):
     """The check's summary line, its count and the Windows it names made to
     agree with the judged lines; the rest as the check wrote it."""
     m = re.fullmatch(r"summary: \d+( of \d+ .*? would run)(?:; not on: [^;]*)?(.*)", line)
     if not m:
         return line
-    failing = [named(f) for f in judged if not f[5].startswith("runs")]
+    # Each named as the check names them: "Windows XP (DEU)" for a package not in English.
+    failing = [f[0] + "".join(f" ({c})" for c in re.findall(r"-([A-Z]{3})\.EXE$", f[1])
+                              if c != "ENU") for f in judged if not f[5].startswith("runs")]
     return (f"summary: {len(judged) - len(failing)}{m.group(1)}" +
             (f"; not on: {', '.join(failing)}" if failing else "") + m.group(2))
 
