@@ -101,6 +101,11 @@ CASES = [
                                        "where its Certificate was due")),
     ("stops", "Windows Server 2003", TLS1, unable("the host sends ServerHello, then closes the "
                                                   "connection where its Certificate was due")),
+    ("skips", "Windows XP", TLS1, unable("the host sends ServerHello, then sends ServerHelloDone "
+                                         "where its Certificate was due")),
+    # A suite the PCs did not offer ends the handshake there.
+    ("aes", "Windows XP", TLS1, unable("the host answers with cipher suite 0x2f, which these PCs "
+                                       "did not offer")),
     # OpenSSL, TLS 1.2 and later, to the SSL 2.0-format hello.
     ("site-modern", "Windows 98", [], unable(SSL3.format("handshake_failure"))),
     # The patch server's plain HTTP: an answer that is not TLS.
@@ -169,17 +174,17 @@ def stop(process):
     process.communicate()
 
 
-def stops_after_server_hello(listener):
+def first_flight(listener, suite, rest):
     """A server that answers each hello with a ServerHello of its version and
-    3DES, then closes: a first flight cut short."""
+    that suite, then the messages `rest`, then closes: a first flight cut short."""
     while True:
         client, _ = listener.accept()
         with client:
             hello = client.recv(4096)
             version = hello[3:5] if hello[:1] >= b"\x80" else hello[9:11]
-            body = version + bytes(32) + b"\x00\x00\x0a\x00"
-            message = b"\x02" + len(body).to_bytes(3, "big") + body
-            client.sendall(b"\x16" + version + len(message).to_bytes(2, "big") + message)
+            body = version + bytes(32) + b"\x00" + suite + b"\x00"
+            messages = b"\x02" + len(body).to_bytes(3, "big") + body + rest
+            client.sendall(b"\x16" + version + len(messages).to_bytes(2, "big") + messages)
 
 
 class Handshakes(unittest.TestCase):
@@ -209,10 +214,15 @@ class Handshakes(unittest.TestCase):
             cls.ports[name] = cls.serve("the Java front", [
                 "java", "-Xmx64m", os.path.join(HERE, "..", "..", "scripts", "tls-front.java")],
                 [store, "front", str(free_port()), *words])
-        listener = socket.create_server(("127.0.0.1", 0))
-        cls.addClassCleanup(listener.close)
-        cls.ports["stops"] = listener.getsockname()[1]
-        threading.Thread(target=stops_after_server_hello, args=(listener,), daemon=True).start()
+        # 3DES and nothing more; a ServerHelloDone with no Certificate; AES.
+        for name, suite, rest in (("stops", b"\x00\x0a", b""),
+                                  ("skips", b"\x00\x0a", b"\x0e\x00\x00\x00"),
+                                  ("aes", b"\x00\x2f", b"")):
+            listener = socket.create_server(("127.0.0.1", 0))
+            cls.addClassCleanup(listener.close)
+            cls.ports[name] = listener.getsockname()[1]
+            threading.Thread(target=first_flight, args=(listener, suite, rest),
+                             daemon=True).start()
         cls.other = os.path.join(cls.folder, "other.crt")
         openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Other CA",
                 "-keyout", os.path.join(cls.folder, "other.key"), "-out", cls.other)
