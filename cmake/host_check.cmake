@@ -3,11 +3,13 @@
 # built for the build machine under AddressSanitizer and UBSan.
 set(HOST_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 set(PORTABLE_SOURCES
+  src/common/characters.cpp
   src/download/text_search.cpp
   src/download/signin_page.cpp
   src/inspect/windows_version.cpp
   src/inspect/package_plan.cpp
   src/inspect/install_language.cpp
+  src/inspect/package_pins.cpp
   src/install/paths.cpp
   src/install/installer_launch.cpp
   src/install/package_digest.cpp

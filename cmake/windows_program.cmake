@@ -1,6 +1,7 @@
 # The Win32 program, its library of modules, and the tests that run it
 # under Wine.
 set(PATCHER_SOURCES
+  src/common/characters.cpp
   src/download/text_search.cpp
   src/download/signin_page.cpp
   src/download/download_engine.cpp
@@ -9,6 +10,7 @@ set(PATCHER_SOURCES
   src/inspect/registry_probes.cpp
   src/inspect/package_plan.cpp
   src/inspect/install_language.cpp
+  src/inspect/package_pins.cpp
   src/install/paths.cpp
   src/install/installer_launch.cpp
   src/install/package_digest.cpp

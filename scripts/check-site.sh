@@ -12,7 +12,8 @@
 #   check-site.sh dist/KB835732Patcher-<version>.zip [--packages DIR] [OPTION...]
 #   check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
 #                 (--packages DIR | --unpinned) [OPTION...]
-#   check-site.sh --handshakes HOST[:PORT] [--tls1-turned-on] [--proxy HOST:PORT] [--ca FILE]
+#   check-site.sh --handshakes HOST[:PORT] [--tls1-turned-on [--ssl2-turned-off]]
+#                 [--proxy HOST:PORT] [--ca FILE]
 # options:
 #   --ca FILE          trust this CA certificate (PEM or DER), as the users'
 #                      PCs do through their own store; may be repeated
@@ -20,14 +21,21 @@
 #                      it the check goes direct, whatever http_proxy says)
 #   --only PACKAGE     check only this package; may be repeated
 #   --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options (by
-#                      policy): Windows 98, Me, NT 4.0 and 2000 are judged by
-#                      their TLS 1.0 hello, not by SSL 3.0, their default
+#                      policy): Windows 98, Me, NT 4.0 and 2000, and XP and
+#                      Server 2003 on Internet Explorer 6, are judged by their
+#                      TLS 1.0 hello, not by SSL 3.0, their default; in the
+#                      SSL 2.0 format while SSL 2.0 is on, as it is by default
+#   --ssl2-turned-off  with --tls1-turned-on: the PCs have SSL 2.0 turned off
+#                      too, and those on Internet Explorer 6 send their TLS
+#                      1.0 hello in the TLS format
 #
 # Every HTTPS host on a package's route (the sign-in service, a redirect to
 # https) is then sent the very hellos that package's Windows' PCs send
 # (scripts/handshakes.py): the line says for which PCs it holds, what fails
-# there and what to change on the server. --handshakes tries one host so,
-# alone: no release, no Wine, in seconds.
+# there, and below the lines what to change on the server; with --ca, a
+# chain to none of those CAs fails the PCs. Where the handshakes cannot be
+# tried, the lines stay and one more says why. --handshakes tries one host
+# so, alone: no release, no Wine, in seconds.
 #
 # With a release ZIP the settings and pins are its own (ADMINISTRATORS.txt,
 # PACKAGES.sha256, and the program and the check must hold the same); a
@@ -38,10 +46,12 @@
 # Exit code: 0 when every package checked would run, 1 when one would not,
 # 2 when nothing was checked (bad input, a failed build, no Wine, a patch
 # server that does not answer) or the check did not finish (it crashed, or
-# ran past 900 seconds a package: PATCHER_CHECK_SECONDS). Works under
-# build/check-site, with a Wine prefix of its own there (and the CA helper
-# built there for --ca); PATCHER_CHECK_STATE and PATCHER_WINE_STATE name
-# other folders.
+# ran past 900 seconds a package: PATCHER_CHECK_SECONDS), or its handshakes
+# could not be tried and no package line fails (one that fails keeps 1).
+# Works under build/check-site, with a Wine prefix of its own there (and the
+# CA helper built there for --ca); PATCHER_CHECK_STATE and PATCHER_WINE_STATE
+# name other folders; PATCHER_TESTSSL_DATA names testssl.sh's client data
+# where it is not in Debian's place.
 set -euo pipefail
 export LC_ALL=C
 here=$PWD
@@ -53,8 +63,8 @@ usage() {
 usage: scripts/check-site.sh RELEASE.zip [--packages DIR] [OPTION...]
        scripts/check-site.sh --server HOST --signin HOST --phone TEXT --help-url URL
                              (--packages DIR | --unpinned) [OPTION...]
-       scripts/check-site.sh --handshakes HOST[:PORT] [--tls1-turned-on] [--proxy HOST:PORT]
-                             [--ca FILE]
+       scripts/check-site.sh --handshakes HOST[:PORT] [--tls1-turned-on [--ssl2-turned-off]]
+                             [--proxy HOST:PORT] [--ca FILE]
 
 Checks the live site as your users' PCs will meet it. For each package the
 release pins (each of the eight when it pins none) it fetches the package
@@ -62,13 +72,14 @@ as the program would, never runs it, and prints one line: the route, the
 bytes, the time and what the program would do with it. Every HTTPS host on
 a package's route is then sent the hellos that package's Windows' PCs send,
 byte for byte, and the line says for which PCs it holds and what fails
-there. Instead of a ZIP it takes release.sh's own settings
-(scripts/release.sh --help) and checks the release they make.
+there; what to change on the server follows the lines. Instead of a ZIP it
+takes release.sh's own settings (scripts/release.sh --help) and checks the
+release they make.
 
 --handshakes HOST[:PORT] tries one HTTPS host alone (port 443 unless
 given), in seconds, with no release and no Wine: one line per Windows and
-hello, its verdict last; with --ca, a certificate that leads to none of
-those CAs is warned of.
+kind of PC, its verdict last; with --ca, a certificate that leads to none
+of those CAs fails the PCs (they trust those only).
 
 options:
   --packages DIR     beside a ZIP: the folder you publish must hold the
@@ -79,12 +90,15 @@ options:
   --only PACKAGE     check only this package; may be repeated
   --tls1-turned-on   the PCs have TLS 1.0 turned on in Internet Options: the
                      old Windows are judged by their TLS 1.0 hello, not SSL 3.0
+                     (in the SSL 2.0 format while SSL 2.0 is on, its default)
+  --ssl2-turned-off  with --tls1-turned-on: SSL 2.0 is turned off there too
   -h, --help         show this help; nothing is checked or changed
 
 A check still running after 900 seconds a package is given up
 (PATCHER_CHECK_SECONDS sets the seconds a package).
 Exit code: 0 when every package checked would run, 1 when one would not,
-2 when nothing was checked or the check did not finish.
+2 when nothing was checked or the check did not finish (its handshakes
+not tried among it).
 
 examples:
   scripts/check-site.sh dist/KB835732Patcher-1.0.0.zip --ca site-ca.pem
@@ -98,7 +112,7 @@ fail() {
 }
 absolute() { case "$1" in /*) echo "$1" ;; *) echo "$here/$1" ;; esac; }
 
-zip= packages= cas=() proxy= only=() release_flags=() tls1= handshakes=
+zip= packages= cas=() proxy= only=() release_flags=() tls1= ssl2off= handshakes=
 while [ $# -gt 0 ]; do
   case "$1" in
     --handshakes)
@@ -106,6 +120,7 @@ while [ $# -gt 0 ]; do
       handshakes=$2; shift 2; continue ;;
     --unpinned) release_flags+=("$1"); shift; continue ;;
     --tls1-turned-on) tls1=1; shift; continue ;;
+    --ssl2-turned-off) ssl2off=1; shift; continue ;;
     --server|--signin|--phone|--help-url|--packages|--ca|--proxy|--only)
       [ $# -ge 2 ] || fail "$1 needs a value" ;;
     -h|--help) usage; exit 0 ;;
@@ -123,24 +138,24 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-# One host's handshakes: no release, no Wine. A --ca given is the PCs' trust:
-# a chain that leads to none of them is warned of.
+[ -z "$ssl2off" ] || [ -n "$tls1" ] ||
+  fail "--ssl2-turned-off goes with --tls1-turned-on (SSL 2.0 off alone leaves the PCs on SSL 3.0)"
+if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
+  fail "--proxy '$proxy' is not HOST:PORT"
+fi
+# The PCs' TLS as given, for the handshakes: a --ca given is the PCs' trust.
+tls_args=(${proxy:+--proxy "$proxy"} ${tls1:+--tls1-turned-on} ${ssl2off:+--ssl2-turned-off})
+for ca in "${cas[@]}"; do
+  [ -f "$ca" ] && [ -r "$ca" ] || fail "cannot read the CA certificate $ca"
+  tls_args+=(--ca "$ca")
+done
+# One host's handshakes: no release, no Wine.
 if [ -n "$handshakes" ]; then
   [ -z "$zip" ] && [ ${#release_flags[@]} -eq 0 ] && [ -z "$packages" ] && [ ${#only[@]} -eq 0 ] ||
-    fail "--handshakes takes a host, and --tls1-turned-on, --proxy, --ca only"
+    fail "--handshakes takes a host, and --tls1-turned-on, --ssl2-turned-off, --proxy, --ca only"
   [[ $handshakes =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?(:[0-9]{1,5})?$ ]] ||
     fail "--handshakes '$handshakes' is not HOST[:PORT]"
-  if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
-    fail "--proxy '$proxy' is not HOST:PORT"
-  fi
-  args=(--host "$handshakes")
-  [ -z "$proxy" ] || args+=(--proxy "$proxy")
-  [ -z "$tls1" ] || args+=(--tls1-turned-on)
-  for ca in "${cas[@]}"; do
-    [ -f "$ca" ] && [ -r "$ca" ] || fail "cannot read the CA certificate $ca"
-    args+=(--ca "$ca")
-  done
-  exec python3 scripts/handshakes.py "${args[@]}"
+  exec python3 scripts/handshakes.py --host "$handshakes" "${tls_args[@]}"
 fi
 if [ -n "$zip" ] && [ ${#release_flags[@]} -gt 0 ]; then
   fail "give a release ZIP or release.sh's settings, not both"
@@ -150,11 +165,6 @@ if [ -z "$zip" ] && [ ${#release_flags[@]} -eq 0 ]; then
 fi
 seconds=${PATCHER_CHECK_SECONDS:-900}
 [[ $seconds =~ ^[1-9][0-9]{0,5}$ ]] || fail "PATCHER_CHECK_SECONDS '$seconds' is not a number of seconds"
-if [ -n "$proxy" ] && ! [[ $proxy =~ ^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?:[0-9]{1,5}$ ]]; then
-  fail "--proxy '$proxy' is not HOST:PORT"
-fi
-command -v gnutls-cli >/dev/null ||
-  fail "the PCs' handshakes are tried with gnutls-cli: install it (apt-get install gnutls-bin, or scripts/install-deps.sh)"
 
 scratch=$(mktemp -d)
 own_wine=
@@ -169,7 +179,6 @@ trap cleanup EXIT
 ders=()
 for i in "${!cas[@]}"; do
   ca=${cas[i]} der=$scratch/ca-$i.der
-  [ -f "$ca" ] && [ -r "$ca" ] || fail "cannot read the CA certificate $ca"
   openssl x509 -in "$ca" -outform DER -out "$der" 2>/dev/null ||
     openssl x509 -inform DER -in "$ca" -outform DER -out "$der" 2>/dev/null ||
     fail "$ca is not a certificate (PEM or DER)"
@@ -358,10 +367,21 @@ case "$code" in
   *) cat "$scratch/lines"; echo "check-site: the check did not finish (exit code $code)" >&2; exit 2 ;;
 esac
 # The handshake each package's Windows would make at the HTTPS hosts of its
-# route: Wine's TLS is not the PCs'.
+# route: Wine's TLS is not the PCs'. The step prints the table, judged or,
+# where it cannot try them, as it came; a step that ends before it prints
+# anything leaves the table to be printed here, with why.
 judged=0
-python3 scripts/handshakes.py --code "$code" ${proxy:+--proxy "$proxy"} \
-  ${tls1:+--tls1-turned-on} < "$scratch/lines" || judged=$?
+python3 scripts/handshakes.py --code "$code" "${tls_args[@]}" < "$scratch/lines" \
+  > "$scratch/judged" || judged=$?
+if [ -s "$scratch/judged" ] || ! [ -s "$scratch/lines" ]; then
+  cat "$scratch/judged"
+else
+  note="handshakes: not tried, so the lines above say nothing of the PCs' own TLS: scripts/handshakes.py ended with exit code $judged (above)"
+  awk -v note="$note" '/^summary: / && !said { print note; said = 1 } { print } END { if (!said) print note }' \
+    "$scratch/lines"
+  judged=2
+  [ "$code" != 1 ] || judged=1
+fi
 left=$(ls -A "$run" | grep -vx KB835732SiteCheck.exe || true)
 [ -z "$left" ] || { echo "check-site: the check left files behind in $run: $left" >&2; exit 2; }
 exit "$judged"

@@ -13,10 +13,24 @@ packages=(
   testssl.sh openjdk-17-jre-headless openjdk-17-jdk-headless
   # the sign-in front: Jetty 9 with its proxy module (jetty9-proxy.jar)
   libjetty9-java libjetty9-extra-java
+  # the Unix locales that a prefix playing a Japanese or Chinese Windows needs
+  locales
 )
+# Wine names files through the Unix locale: without it generated, a program
+# in a folder with a Japanese or Chinese name cannot even be found.
+locales=(ja_JP zh_TW)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+make_locales() {
+  local name
+  for name in "${locales[@]}"; do
+    locale -a 2>/dev/null | grep -qix "$name.utf8" && continue
+    echo "install-deps: generating the locale $name.UTF-8"
+    as_root localedef -i "$name" -f UTF-8 "$name.UTF-8"
+  done
 }
 
 missing=()
@@ -24,6 +38,7 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
+  make_locales
   echo "install-deps: everything is installed"
   exit 0
 fi
@@ -45,4 +60,5 @@ fi
 status=0
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" || status=$?
 if [ -n "$made_policy" ]; then as_root rm -f "$policy"; fi
+[ "$status" = 0 ] && make_locales
 exit "$status"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "inspect/package_pins.h"
 #include "install/package_digest.h"
 #include "test_files.h"
 

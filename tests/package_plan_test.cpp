@@ -62,12 +62,14 @@ TEST(PackagePlan, LanguageCodeIsWindowsAbbreviationMendedForPackages)
     const struct {
         unsigned languageId;
         const char* abbreviation; // as GetLocaleInfoA gives it
-        const char* code;         // "" for none
+        const char* code;         // "" for none; ARA to DE[: the edges of A to Z
     } cases[] = {
         {0x0407, "DEU", "DEU"}, {0x0411, "JPN", "JPN"}, {0x0C0A, "ESN", "ESN"},
         {0x040A, "ESP", "ESN"}, {0x0814, "NON", "NOR"}, {0x0409, "ENU", "ENU"},
         {0x0809, "ENG", "ENU"}, {0x0C09, "ENA", "ENU"}, {0x0000, "", ""},
         {0x0407, "De", ""},     {0x0407, "DEUT", ""},   {0x0407, "D/U", ""},
+        {0x0401, "ARA", "ARA"}, {0x042C, "AZE", "AZE"}, {0x0407, "@EU", ""},
+        {0x0407, "DE[", ""},
     };
     for (const auto& c : cases) {
         char code[kLanguageCodeArea] = "XX";
@@ -114,4 +116,16 @@ TEST(PackagePlan, LanguagePackageOnlyWhenTheReleaseHoldsIt)
         EXPECT_STREQ(c.asked, NameLanguagePackage(c.english, c.code, c.pins, name))
             << c.english << " " << c.code;
     }
+}
+
+TEST(PackagePlan, PinnedNameTellsItsLanguageWhateverItsCase)
+{
+    const char* xp = "WindowsXP-KB835732-x86-ENU.EXE";
+    char code[kLanguageCodeArea];
+    EXPECT_TRUE(ReadNameLanguage(xp, "windowsxp-kb835732-x86-deu.exe", code));
+    EXPECT_STREQ("DEU", code);
+    for (const char* other :
+         {xp, "Windows2000-KB835732-x86-DEU.EXE", "WindowsXP-KB835732-x86-D1U.EXE"})
+        EXPECT_FALSE(ReadNameLanguage(xp, other, code)) << other;
+    EXPECT_FALSE(ReadNameLanguage("828028USA8.EXE", "828028DEU8.EXE", code));
 }

@@ -7,6 +7,7 @@
 #include "../download/download_engine.h"
 #include "../download/signin_page.h"
 #include "../inspect/package_plan.h"
+#include "../inspect/package_pins.h"
 #include "../install/package_digest.h"
 #include "../install/paths.h"
 

@@ -19,7 +19,7 @@
 #include "../inspect/install_language.h"
 #include "../inspect/package_plan.h"
 #include "../inspect/windows_version.h"
-#include "../install/package_digest.h"
+#include "../inspect/package_pins.h"
 #include "../install/paths.h"
 #include "check_report.h"
 #include "package_check.h"
@@ -56,27 +56,26 @@ const char* NameWindows(int code, bool server, bool terminal)
 }
 
 // After the English package list[count - 1], the release's packages of the
-// same name in other languages, in the order pinned: the names the
-// program asks for on a PC of that language (NameLanguagePackage).
+// same name in other languages, in the order pinned: the names the program
+// asks for on a PC of that language (NameLanguagePackage).
 int AddLanguagePackages(const char* pins, Candidate (&list)[kMostPackages], int count)
 {
     const Candidate english = list[count - 1];
-    const char* mark = std::strstr(english.package, "-ENU.");
-    size_t length = std::strlen(english.package);
-    for (const char* entry = pins; mark && *entry && count < kMostPackages;) {
-        const char* end = std::strchr(entry, ';');
-        size_t entryLength = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
-        char code[kLanguageCodeArea] = "";
-        if (entryLength > length && entry[length] == '=')
-            CopyTextCut(code, sizeof code, entry + (mark - english.package) + 1, 3);
+    char pinned[kPathArea];
+    for (const char* cursor = pins; count < kMostPackages && ReadPinnedName(cursor, pinned);) {
         Candidate& added = list[count];
-        if (NameLanguagePackage(english.package, code, pins, added.package) == added.package &&
-            std::strncmp(added.package, entry, length) == 0) {
+        if (!ReadNameLanguage(english.package, pinned, added.language) ||
+            NameLanguagePackage(english.package, added.language, pins, added.package) !=
+                added.package)
+            continue;
+        // A name pinned twice, in two spellings, is one package.
+        bool listed = false;
+        for (int i = 0; i < count && !listed; ++i)
+            listed = std::strcmp(list[i].package, added.package) == 0;
+        if (!listed) {
             added.windows = english.windows;
-            CopyText(added.language, code);
             ++count;
         }
-        entry += end ? entryLength + 1 : entryLength;
     }
     return count;
 }

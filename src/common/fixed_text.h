@@ -10,6 +10,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "characters.h"
+
 inline bool CopyTextBounded(char* dst, size_t capacity, const char* src)
 {
     if (capacity == 0)
@@ -36,12 +38,13 @@ inline bool AppendTextBounded(char* dst, size_t capacity, const char* src)
     return true;
 }
 
-// Copies as much of src as fits and always terminates; true when whole.
+// Copies as much of src as fits and always terminates; true when whole. A
+// cut never splits a character.
 inline bool CopyTextCut(char* dst, size_t capacity, const char* src, size_t srcLength)
 {
     if (capacity == 0)
         return false;
-    size_t n = srcLength < capacity - 1 ? srcLength : capacity - 1;
+    size_t n = srcLength < capacity - 1 ? srcLength : FitCharacters(src, srcLength, capacity - 1);
     std::memmove(dst, src, n);
     dst[n] = '\0';
     // cppcheck-suppress knownConditionTrueFalse ; true when the whole text fit

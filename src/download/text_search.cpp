@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "../common/characters.h"
 #include "../common/platform.h"
 
 namespace {
@@ -26,8 +27,18 @@ int SearchForward(const char* text, const char* pattern, size_t textArea)
     if (!UpperCopy(text, upperText, textArea) ||
         !UpperCopy(pattern, upperPattern, sizeof upperPattern))
         return 0;
-    const char* hit = std::strstr(upperText, upperPattern);
-    return hit ? static_cast<int>(hit - upperText) + 1 : 0;
+    // A hit on the second byte of a character (of the caller's text) is no
+    // hit: the search goes on from the next character.
+    size_t at = 0;
+    for (const char* hit = std::strstr(upperText, upperPattern); hit;
+         hit = std::strstr(upperText + at, upperPattern)) {
+        size_t offset = static_cast<size_t>(hit - upperText);
+        while (at < offset)
+            at += GetCharacterSize(text + at);
+        if (at == offset)
+            return static_cast<int>(offset) + 1;
+    }
+    return 0;
 }
 
 bool CutBounded(const char* start, size_t n, char* destination, size_t capacity)
@@ -68,13 +79,14 @@ int FindLastTextNoCase(const char* text, const char* pattern)
         return 1;
     size_t n = std::strlen(upperText);
     size_t m = std::strlen(upperPattern);
-    // The first suffix, taken from the end, that holds the pattern is the
-    // one that starts where the last occurrence starts.
-    for (size_t i = n; i-- > 0;) {
+    // The last occurrence that starts a character: each character's start
+    // is tried in turn (the second byte of one never is).
+    int last = 0;
+    for (size_t i = 0; i < n; i += GetCharacterSize(text + i)) {
         if (n - i >= m && std::memcmp(upperText + i, upperPattern, m) == 0)
-            return static_cast<int>(i);
+            last = static_cast<int>(i);
     }
-    return 0;
+    return last;
 }
 
 bool CopyTailBounded(const char* source, char* destination, size_t capacity, int count)

@@ -3,11 +3,9 @@
 #include <cstring>
 
 #include "../common/fixed_text.h"
-#include "../install/package_digest.h"
 
 #ifdef _WIN32
 #include "registry_probes.h"
-#include "site_settings.h"
 #include "windows_version.h"
 #endif
 
@@ -24,6 +22,8 @@ const struct {
 };
 const unsigned kPrimaryEnglish = 0x09;
 
+} // namespace
+
 bool IsLanguageCode(const char* text)
 {
     for (int i = 0; i < 3; ++i)
@@ -31,8 +31,6 @@ bool IsLanguageCode(const char* text)
             return false;
     return text[3] == '\0';
 }
-
-} // namespace
 
 bool ChoosePackageLanguage(unsigned languageId, const char* abbreviation,
                            char (&code)[kLanguageCodeArea])
@@ -67,24 +65,6 @@ unsigned ParseLanguageId(const char* text)
     return static_cast<unsigned>(value & 0xFFFF);
 }
 
-bool FormLanguageName(const char* english, const char* code, char (&name)[kPathArea])
-{
-    name[0] = '\0';
-    const char* mark = std::strstr(english, "-ENU.");
-    if (!mark || !IsLanguageCode(code) || !CopyText(name, english))
-        return false;
-    std::memcpy(name + (mark - english) + 1, code, 3);
-    return true;
-}
-
-const char* NameLanguagePackage(const char* english, const char* code, const char* pins,
-                                char (&name)[kPathArea])
-{
-    char digest[65];
-    bool other = std::strcmp(code, "ENU") != 0 && FormLanguageName(english, code, name);
-    return other && FindPinnedDigest(pins, name, digest) ? name : english;
-}
-
 #ifdef _WIN32
 unsigned GetInstallLanguage()
 {
@@ -117,12 +97,5 @@ bool GetPackageLanguage(unsigned languageId, char (&code)[kLanguageCodeArea])
         !GetLocaleInfoA(locale, LOCALE_SABBREVLANGNAME, abbreviation, sizeof abbreviation))
         abbreviation[0] = '\0';
     return ChoosePackageLanguage(languageId, abbreviation, code);
-}
-
-const char* ChooseLanguagePackage(const char* english, char (&name)[kPathArea])
-{
-    char code[kLanguageCodeArea];
-    GetPackageLanguage(GetInstallLanguage(), code);
-    return NameLanguagePackage(english, code, PATCHER_PACKAGE_SHA256, name);
 }
 #endif

@@ -1,12 +1,9 @@
-// The language Windows itself was installed in, and the package named for
-// it. A package refuses to install on a Windows of another language, so a
-// PC whose Windows is not English asks for its own language's package when
-// the release holds it.
+// The language Windows itself was installed in, as the code that package
+// names carry for it. A package refuses to install on a Windows of another
+// language; the package plan names the one this PC asks for.
 #pragma once
 
 #include <cstddef>
-
-#include "package_plan.h"
 
 constexpr size_t kLanguageCodeArea = 4; // "DEU"
 
@@ -23,17 +20,9 @@ bool ChoosePackageLanguage(unsigned languageId, const char* abbreviation,
 // 0 for any other text.
 unsigned ParseLanguageId(const char* text);
 
-// `english` with `code` in place of its "-ENU.". False, with the name
-// empty, for a name without a language (98 and Me) or a code that is not
-// three capital letters.
-bool FormLanguageName(const char* english, const char* code, char (&name)[kPathArea]);
-
-// The name for `code` of the English package `english`: its "-ENU." with
-// the code in its place, when `pins` (the release's, "NAME=HEX;...") holds
-// that name. Otherwise, and for the names without a language (98 and Me),
-// the English name itself. The result is `english` or `name`.
-const char* NameLanguagePackage(const char* english, const char* code, const char* pins,
-                                char (&name)[kPathArea]);
+// Three capital letters and nothing more: the only text that is ever made
+// part of a package's name.
+bool IsLanguageCode(const char* text);
 
 #ifdef _WIN32
 // This Windows' install language; 0 when it does not tell.
@@ -41,8 +30,4 @@ unsigned GetInstallLanguage();
 
 // ChoosePackageLanguage for a language this Windows knows.
 bool GetPackageLanguage(unsigned languageId, char (&code)[kLanguageCodeArea]);
-
-// The package this PC asks for: NameLanguagePackage with its install
-// language and the pins the program was built with.
-const char* ChooseLanguagePackage(const char* english, char (&name)[kPathArea]);
 #endif

@@ -1,6 +1,10 @@
 #include "package_plan.h"
 
+#include <cstring>
+
 #include "../common/fixed_text.h"
+#include "../download/text_search.h"
+#include "package_pins.h"
 #include "site_settings.h"
 
 #ifdef _WIN32
@@ -33,7 +37,51 @@ const char* ChoosePatchPackage(int versionCode)
     bool terminal = server && IsTerminalServer();
     return SelectPatchPackage(versionCode, server, terminal);
 }
+
+const char* ChooseLanguagePackage(const char* english, char (&name)[kPathArea])
+{
+    char code[kLanguageCodeArea];
+    GetPackageLanguage(GetInstallLanguage(), code);
+    return NameLanguagePackage(english, code, PATCHER_PACKAGE_SHA256, name);
+}
 #endif
+
+bool FormLanguageName(const char* english, const char* code, char (&name)[kPathArea])
+{
+    name[0] = '\0';
+    const char* mark = std::strstr(english, "-ENU.");
+    if (!mark || !IsLanguageCode(code) || !CopyText(name, english))
+        return false;
+    std::memcpy(name + (mark - english) + 1, code, 3);
+    return true;
+}
+
+const char* NameLanguagePackage(const char* english, const char* code, const char* pins,
+                                char (&name)[kPathArea])
+{
+    char digest[65];
+    bool other = std::strcmp(code, "ENU") != 0 && FormLanguageName(english, code, name);
+    return other && FindPinnedDigest(pins, name, digest) ? name : english;
+}
+
+bool ReadNameLanguage(const char* english, const char* name, char (&code)[kLanguageCodeArea])
+{
+    code[0] = '\0';
+    const char* mark = std::strstr(english, "-ENU.");
+    if (!mark || std::strlen(name) != std::strlen(english))
+        return false;
+    char read[kLanguageCodeArea];
+    for (int i = 0; i < 3; ++i) {
+        char c = name[(mark - english) + 1 + i];
+        read[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    read[3] = '\0';
+    char formed[kPathArea];
+    if (std::strcmp(read, "ENU") == 0 || !FormLanguageName(english, read, formed) ||
+        FindTextNoCase(formed, name) != 1)
+        return false;
+    return CopyText(code, read);
+}
 
 const char* PatchServerBaseUrl()
 {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "../common/platform.h"
-#include "../download/text_search.h"
+#include "../inspect/package_pins.h"
 #include "site_settings.h"
 
 namespace {
@@ -62,11 +62,6 @@ void Compress(Sha256& sha, const unsigned char* p)
     sha.state[7] += h;
 }
 
-bool IsHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 } // namespace
 
 void Sha256Begin(Sha256& sha)
@@ -108,43 +103,6 @@ void Sha256End(Sha256& sha, unsigned char (&digest)[32])
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j)
             digest[4 * i + j] = static_cast<unsigned char>(sha.state[i] >> (24 - 8 * j));
-}
-
-bool FindPinnedDigest(const char* pins, const char* package, char (&hex)[65])
-{
-    hex[0] = '\0';
-    size_t nameLength = std::strlen(package);
-    if (nameLength == 0 || nameLength >= kShortTextArea)
-        return false;
-    for (const char* entry = pins; *entry;) {
-        const char* end = std::strchr(entry, ';');
-        size_t entryLength = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
-        // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a search, nothing is copied
-        const char* equals = static_cast<const char*>(std::memchr(entry, '=', entryLength));
-        if (equals && static_cast<size_t>(equals - entry) == nameLength) {
-            // NAME=HEX, the name compared without regard to case.
-            char name[kShortTextArea];
-            std::memcpy(name, entry, nameLength);
-            name[nameLength] = '\0';
-            if (FindTextNoCase(name, package) == 1) {
-                const char* digits = equals + 1;
-                size_t digitCount = entryLength - nameLength - 1;
-                bool wellFormed = digitCount == 64;
-                for (size_t i = 0; wellFormed && i < 64; ++i) {
-                    wellFormed = IsHexDigit(digits[i]);
-                    char c = digits[i];
-                    hex[i] = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
-                }
-                // A malformed digest pins the package to nothing.
-                hex[wellFormed ? 64 : 0] = '\0';
-                return true;
-            }
-        }
-        if (!end)
-            break;
-        entry = end + 1;
-    }
-    return false;
 }
 
 namespace {

@@ -1,6 +1,5 @@
 // Pinning of the downloaded package to the SHA-256 digest the site published
-// for it (site setting PATCHER_PACKAGE_SHA256: "NAME=HEX;...", written by
-// scripts/release.sh from the package folder).
+// for it (the release's pins: src/inspect/package_pins.h).
 #pragma once
 
 #include <cstddef>
@@ -16,11 +15,6 @@ struct Sha256 {
 void Sha256Begin(Sha256& sha);
 void Sha256Add(Sha256& sha, const void* data, size_t size);
 void Sha256End(Sha256& sha, unsigned char (&digest)[32]);
-
-// The 64 hex digits (lower case) pinned for `package` in `pins`; false when
-// none is. A malformed digest still counts as pinned, to an empty text that
-// no file matches, so a slip in the setting refuses rather than waves through.
-bool FindPinnedDigest(const char* pins, const char* package, char (&hex)[65]);
 
 // The file's digest as 64 lower-case hex digits; false when unreadable.
 bool DigestFile(const char* path, char (&hex)[65]);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "../common/characters.h"
 #include "../common/fixed_text.h"
 #include "../common/platform.h"
 #include "../download/text_search.h"
@@ -10,7 +11,7 @@ void GetProgramDirectory(const char* programPath, char (&directory)[kMaxPathArea
 {
     bool quoted = ContainsTextNoCase(programPath, "\"") == 1;
     directory[0] = '\0';
-    const char* lastBackslash = std::strrchr(programPath, '\\');
+    const char* lastBackslash = FindLastCharacter(programPath, '\\');
     if (lastBackslash && lastBackslash > programPath)
         CopyHead(programPath, directory, static_cast<int>(lastBackslash - programPath));
     if (quoted) {
@@ -23,7 +24,9 @@ void GetProgramDirectory(const char* programPath, char (&directory)[kMaxPathArea
 
 bool EnsureTrailingBackslashBounded(char* directory, size_t capacity)
 {
-    const char* last = std::strrchr(directory, '\\');
+    // Only a backslash of its own closes the path: on a double-byte code
+    // page a name may end in a character whose second byte is 0x5C.
+    const char* last = FindLastCharacter(directory, '\\');
     if (last && last[1] == '\0')
         return true;
     return AppendTextBounded(directory, capacity, "\\");

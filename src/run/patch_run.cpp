@@ -2,7 +2,6 @@
 
 #include "../common/fixed_text.h"
 #include "../download/download_engine.h"
-#include "../inspect/install_language.h"
 #include "../inspect/package_plan.h"
 #include "../inspect/registry_probes.h"
 #include "../inspect/windows_version.h"

@@ -64,8 +64,7 @@ def both(route, size, verdict):
             XP: row("Windows XP", XP, route, size, verdict)}
 
 
-SUITES = ("no cipher suite in common (Windows XP offers RC4 and 3DES only: offer "
-          "TLS_RSA_WITH_3DES_EDE_CBC_SHA on this host)")
+SUITES = "no cipher suite in common (alert handshake_failure)"
 
 
 def xp_signin(tls, route, size, finding):
@@ -181,14 +180,23 @@ CONFIGURATIONS = {
     # Sign-in services Windows XP cannot reach, though Wine (TLS 1.0 at most,
     # but with AES and the server's name) may: the line names the cause.
     "signin_tls12_only": xp_signin("modern", "sign-in pages (1 follow-up fetch)", "no answer",
-                                   "no protocol that Windows XP speaks (offer TLS 1.0 on this "
-                                   "host)"),
+                                   "no protocol that Windows XP speaks (alert protocol_version)"),
     "signin_aes_only": xp_signin("", "sign-in pages (2 follow-up fetches)", re.escape(WHOLE),
                                  SUITES),
     "signin_sni_only": xp_signin("sni", "sign-in pages (2 follow-up fetches)", re.escape(WHOLE),
                                  SUITES + "; the right certificate is shown only to a hello that "
-                                 "names the host, and Windows XP names none (make it this host's "
-                                 "default certificate)"),
+                                 "names the host, which Windows XP does not"),
+    # Where the handshakes cannot be tried (no testssl.sh data), the table
+    # stands, one line says why, and the check is not said to have passed.
+    "handshakes_not_tried": {
+        "site": {"name": "signin", "package": "{standin}", "tls": "jsse"},
+        "args": ["--ca", "{ca}", "--tls1-turned-on"], "env": {"PATCHER_TESTSSL_DATA": "/none"},
+        "code": 2, "lines": both("sign-in pages (2 follow-up fetches), 0 redirects, HTTPS at "
+                                 "localhost:48443", re.escape(WHOLE), re.escape(RUNS)),
+        "summary": "summary: 2 of 2 pinned packages would run",
+        "more": ["handshakes: not tried, so the lines above say nothing of the PCs' own TLS: no "
+                 "testssl.sh data at /none: the PCs' recorded hellos come with it (apt-get install "
+                 "testssl.sh, or scripts/install-deps.sh)"]},
     # 30 s of silence per package: one package only.
     "stalled": {
         "site": {"name": "stall", "package": "{standin}"}, "args": ["--only", XP], "code": 1,
@@ -266,7 +274,8 @@ def make_release(config):
     folders = {"pinned": {XP: data, W98: data},
                "missing": {XP: data, W98.lower(): data},
                "changed": {XP: bytes(changed), W98: data},
-               "languages": {XP: data, XP_DEU: data, W98: data}}
+               "languages": {XP: data, XP_DEU: padded_bytes(config["standin"], 150000, "DEU"),
+                             W98: data}}
     for folder, files in folders.items():
         os.makedirs(os.path.join(work, "packages", folder))
         for name, content in files.items():

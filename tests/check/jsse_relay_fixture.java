@@ -3,12 +3,14 @@
 // with RC4 and 3DES, the hellos in SSLv2 format too. Each connection goes
 // on, decrypted, to a plain port; nothing bounds its connections or time.
 //
-//   java tests/check/jsse_relay_fixture.java PORT KEYSTORE.p12 PASSWORD BACKEND-PORT [tls1-only]
+//   java tests/check/jsse_relay_fixture.java PORT KEYSTORE.p12 PASSWORD BACKEND-PORT [tls1-only] [no-sslv2hello]
 //
 // It listens on 127.0.0.1 unless PATCHER_FRONT_ADDRESS names another
 // address; the keystore (PKCS#12) holds the certificate chain and its key;
-// "tls1-only" leaves SSL 3.0 out. Debian's Java turns these protocols and
-// suites off (jdk.tls.disabledAlgorithms); this relay turns them all on.
+// "tls1-only" leaves SSL 3.0 out; "no-sslv2hello" refuses hellos in the
+// SSL 2.0 format, as a server does that takes them no more. Debian's Java
+// turns these protocols and suites off (jdk.tls.disabledAlgorithms); this
+// relay turns them all on.
 import java.io.FileInputStream;
 import java.io.InputStream;
 import java.io.OutputStream;
@@ -28,7 +30,9 @@ public class TlsFront {
         Security.setProperty("jdk.tls.disabledAlgorithms", "");
         int port = Integer.parseInt(args[0]);
         int backend = Integer.parseInt(args[3]);
-        boolean tls1Only = args.length > 4 && args[4].equals("tls1-only");
+        java.util.List<String> words = java.util.Arrays.asList(args).subList(4, args.length);
+        boolean tls1Only = words.contains("tls1-only");
+        String v2 = words.contains("no-sslv2hello") ? null : "SSLv2Hello";
         char[] password = args[2].toCharArray();
         KeyStore store = KeyStore.getInstance("PKCS12");
         try (InputStream in = new FileInputStream(args[1])) {
@@ -41,8 +45,8 @@ public class TlsFront {
         String address = System.getenv().getOrDefault("PATCHER_FRONT_ADDRESS", "127.0.0.1");
         SSLServerSocket listener = (SSLServerSocket) context.getServerSocketFactory()
                 .createServerSocket(port, 50, InetAddress.getByName(address));
-        listener.setEnabledProtocols(tls1Only ? new String[] {"SSLv2Hello", "TLSv1"}
-                                              : new String[] {"SSLv2Hello", "SSLv3", "TLSv1"});
+        listener.setEnabledProtocols(java.util.stream.Stream.of(v2, tls1Only ? null : "SSLv3",
+                "TLSv1").filter(java.util.Objects::nonNull).toArray(String[]::new));
         // The PCs' suites, RSA key exchange with RC4 or 3DES; and AES, which
         // the PCs never offer, for newer clients (Wine's among them).
         listener.setEnabledCipherSuites(new String[] {

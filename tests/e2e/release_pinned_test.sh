@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Makes a release, as an administrator would, from a package folder holding
-# the stand-in package under the Windows XP (English and German) and Windows
-# 98 names, for the
-# loopback site; checks its notes and its check of the server folder; then
+# the stand-in package under the Windows XP (English and German, each with
+# bytes of its own) and Windows 98 names, for the loopback site; checks its notes and its check of the server folder; then
 # runs the released program through the pinned scenarios.
 #   release_pinned_test.sh E2E_BINARY_DIR E2E_CONFIG SERVER SIGNIN PHONE HELP_URL
 set -euo pipefail
@@ -16,9 +15,10 @@ import json, os, sys
 sys.path.insert(0, sys.argv[1])
 from run_scenario import padded_bytes
 # As the site serves it in the scenarios.
-data = padded_bytes(json.load(open(sys.argv[2]))["standin"], 150000)
+standin = json.load(open(sys.argv[2]))["standin"]
 for name in sys.argv[4:]:
-    open(os.path.join(sys.argv[3], name), "wb").write(data)
+    language = "DEU" if "-DEU." in name else None
+    open(os.path.join(sys.argv[3], name), "wb").write(padded_bytes(standin, 150000, language))
 PY
 zip=$("$here/../../scripts/release.sh" --server "$3" --signin "$4" --phone "$5" --help-url "$6" \
   --packages "$work/packages" --out "$work/dist" 2>"$work/release.log") ||
@@ -26,10 +26,10 @@ zip=$("$here/../../scripts/release.sh" --server "$3" --signin "$4" --phone "$5" 
 (cd "$work/unpacked" && unzip -q "$zip" && sha256sum -c --quiet SHA256SUMS)
 
 notes=$work/unpacked/ADMINISTRATORS.txt
-digest=$(sha256sum < "$work/packages/$XP" | cut -c1-64)
 fail() { echo "FAIL: $*"; exit 1; }
 head -1 "$notes" | grep -q "^Pinned build" || fail "the notes do not start by saying pinned"
 for name in $XP $W98 $XP_DEU; do
+  digest=$(sha256sum < "$work/packages/$name" | cut -c1-64)
   grep -A1 -x "    $name" "$notes" | grep -qx "    150000 bytes, SHA-256 $digest" ||
     fail "the notes do not give $name its size and digest"
 done
@@ -52,4 +52,4 @@ config["program"] = sys.argv[2]
 json.dump(config, open(sys.argv[3], "w"))
 PY
 exec python3 "$here/run_scenario.py" --config "$work/config.json" \
-  pinned_match pinned_byte_changed pinned_not_in_folder pinned_german
+  pinned_match pinned_byte_changed pinned_not_in_folder pinned_german pinned_german_english_bytes

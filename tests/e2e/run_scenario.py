@@ -73,6 +73,11 @@ def unix_path(windows_path):
     return os.path.join(drive_c(), *windows_path[3:].split("\\"))
 
 
+def as_recorded(s, text):
+    """Text in the Windows' code page, a byte a character, as recorded."""
+    return text.encode(s.get("codepage", "cp1252")).decode("latin-1")
+
+
 def site_control(config, **query):
     url = config["site"] + "/_control/scenario?" + urllib.parse.urlencode(query)
     with urllib.request.urlopen(url, timeout=10) as answer:
@@ -84,18 +89,19 @@ def site_log(config):
         return json.loads(answer.read())
 
 
-def padded_bytes(standin, size):
-    """The stand-in package padded to `size` bytes (Windows ignores the tail)."""
+def padded_bytes(standin, size, language=None):
+    """The stand-in package padded to `size` bytes (Windows ignores the tail),
+    ending in the code of its language, if any: bytes of its own."""
     data = open(standin, "rb").read()
-    if size < len(data):
+    if size < len(data) + 3:
         raise SystemExit(f"the stand-in is {len(data)} bytes, more than the {size} asked for")
-    return data + b"\0" * (size - len(data))
+    return data + b"\0" * (size - len(data) - 3) + (language or "\0\0\0").encode("ascii")
 
 
-def padded_standin(config, folder, size, changed=False):
+def padded_standin(config, folder, size, changed=False, language=None):
     path = os.path.join(folder, "served", "standin.exe")
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    data = bytearray(padded_bytes(config["standin"], size))
+    data = bytearray(padded_bytes(config["standin"], size, language))
     if changed:
         # One byte of the padding: Windows would still run it.
         data[-1] ^= 1
@@ -172,10 +178,18 @@ def run(config, name):
     if s.get("system_wininet"):
         return with_system_wininet(config, s, lambda: run_in(config, name, s, root, folder))
     if s.get("folder"):
+        # Nothing may appear beside the folder, where a name read byte by
+        # byte would put the package.
+        parent, before = os.path.dirname(folder), os.listdir(os.path.dirname(folder))
         try:
-            return run_in(config, name, s, root, folder)
+            result = run_in(config, name, s, root, folder)
         finally:
-            shutil.rmtree(folder, ignore_errors=True)
+            added = sorted(set(os.listdir(parent)) - set(before))
+            shutil.rmtree(unix_path("C:\\" + s["folder"].split("\\")[1]), ignore_errors=True)
+        for leftover in added:
+            print(f"FAIL: written beside the program's folder: {leftover}")
+            os.remove(os.path.join(parent, leftover))
+        return result or int(bool(added))
     if not s.get("tmpfs_kb"):
         return run_in(config, name, s, root, folder)
     # The program's folder on a volume of its own, too small for the package.
@@ -414,8 +428,8 @@ def run_program(config, name, s, root, folder, program, planted):
     # What the site serves.
     served = s.get("serve", ("standin", 150000))
     kind, size = served
-    if kind in ("standin", "changed"):
-        served_path = padded_standin(config, root, size, changed=kind == "changed")
+    if kind.startswith(("standin", "changed")):  # "standin-DEU": the German package
+        served_path = padded_standin(config, root, size, kind == "changed", kind[8:] or None)
     else:
         served_path = junk_file(root, size)
     site = dict(s.get("site", {"name": "package"}))
@@ -558,7 +572,7 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
     ran_path = program[: -len("KB835732Patcher.exe")] + (package or "none") + ".ran.txt"
     runs = open(ran_path, encoding="latin-1").read().splitlines() if os.path.exists(ran_path) else []
     f.check(len(runs) == s.get("ran", 0), f"package ran {len(runs)} times: {runs}")
-    started_as = '"' + wine_path(os.path.join(folder, package or "none")) + '"'
+    started_as = as_recorded(s, '"' + wine_path(os.path.join(folder, package or "none")) + '"')
     for line in runs:
         # By its quoted path and nothing else: no arguments, nothing of an
         # unquoted path read as arguments.
@@ -602,16 +616,14 @@ def judge(config, name, s, folder, program, code, events, requests, seconds, ser
         f.check(not pending and not wininit, f"unexpected restart deletions: {pending} {wininit}")
     elif deferred:
         f.check(left == [package], f"the held package should still be there: {left}")
-        target = wine_path(os.path.join(folder, package))
+        target = as_recorded(s, wine_path(os.path.join(folder, package)))
         if deferred == "nt":
             f.check([(p["from"], p["to"]) for p in pending] == [("\\??\\" + target, "")],
                     f"restart deletion expected for {target}: {pending}")
         else:
-            # The short (8.3) path of the package; Wine makes up its own
-            # short names, so only the form is checked.
-            f.check(len(wininit) == 1 and re.match(r"^NUL=Z:\\.*\\PROGRAM\\[^\\]+\.EXE$",
-                                                   wininit[0]["line"].upper()) is not None,
-                    f"WININIT.INI [rename] entry expected: {wininit}")
+            # The package by a short (8.3) path of Wine's own making.
+            f.check([(w["line"][:4].upper(), w["long"]) for w in wininit] == [("NUL=", target)],
+                    f"WININIT.INI [rename] entry expected for {target}: {wininit}")
         # The holder lets go after a while; then the file can go.
         for _ in range(100):
             try:

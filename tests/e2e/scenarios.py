@@ -55,8 +55,10 @@ def expected_boxes(config, scenario):
         if caption == "File Error":
             text += help_line
         if caption == "Apply the Security Patch?":
-            # Windows labels the buttons in its own language.
-            buttons, icon = [["OK", 1], [scenario.get("cancel", "Cancel"), 2]], "question"
+            # Windows labels the buttons in its own language and code page.
+            ok, cancel = (scenario.get(k, label).encode(scenario.get("codepage", "cp1252"))
+                          .decode("latin-1") for k, label in (("ok", "OK"), ("cancel", "Cancel")))
+            buttons, icon = [[ok, 1], [cancel, 2]], "question"
         elif caption == "Patch not required":
             buttons, icon = [["OK", 1]], "question"
         else:
@@ -294,6 +296,20 @@ GERMAN = {"install_language": "0407", "env": {"PATCHER_WINE_LOCALE": "de_DE.UTF-
           "boxes": [CONFIRM], "ran": 1}
 SCENARIOS["german_winxp_english_only"] = dict(GERMAN, package=XP)
 
+# Japanese and Chinese Windows keep text in a double-byte code page, where
+# a character's second byte may be 0x5C, a backslash's: 表, 予 and ソ in 932,
+# 功 in 950. From folders whose names end in and hold them, all happens in
+# the program's own folder; on 98 the removal is left to WININIT.INI.
+JAPANESE = {"install_language": "0411", "env": {"PATCHER_WINE_LOCALE": "ja_JP.UTF-8"},
+            "codepage": "cp932", "cancel": "キャンセル", "boxes": [CONFIRM], "ran": 1}
+CHINESE = dict(JAPANESE, install_language="0404", env={"PATCHER_WINE_LOCALE": "zh_TW.UTF-8"},
+               codepage="cp950", ok="確定", cancel="取消")
+SCENARIOS["japanese_winxp_folder"] = dict(JAPANESE, package=XP, folder="C:\\予定表")
+SCENARIOS["chinese_winxp_folder"] = dict(CHINESE, package=XP, folder="C:\\功能\\成功")
+SCENARIOS["japanese_win98_deferred"] = dict(
+    JAPANESE, version="win98", package=PACKAGES["win98"], folder="C:\\ソフト\\予定表",
+    env=dict(JAPANESE["env"], STANDIN_HOLD_MS="60000"), deferred="9x")
+
 # Run only with a program released from a package folder holding the
 # stand-in, as served at 150000 bytes, under the Windows XP (English and
 # German) and Windows 98 names (tests/e2e/release_pinned_test.sh): the pinned file runs; the same
@@ -306,7 +322,11 @@ PINNED_SCENARIOS = {
                             "boxes": [CONFIRM, TOO_SMALL]},
     "pinned_not_in_folder": {"version": "win2k", "package": PACKAGES["win2k"],
                              "serve": ("standin", 150000), "boxes": [CONFIRM, TOO_SMALL]},
-    # The folder holds the German Windows XP package too.
+    # The folder holds the German Windows XP package too, with bytes of its
+    # own: the English ones under its name are refused.
     "pinned_german": dict(GERMAN, package=XP.replace("-ENU.", "-DEU."),
-                          serve=("standin", 150000)),
+                          serve=("standin-DEU", 150000)),
+    "pinned_german_english_bytes": dict(GERMAN, package=XP.replace("-ENU.", "-DEU."),
+                                        serve=("standin", 150000), boxes=[CONFIRM, TOO_SMALL],
+                                        ran=0),
 }

@@ -434,7 +434,12 @@ void ReportDeferred(bool report, bool clear)
     DWORD n = GetPrivateProfileSectionA("rename", section, sizeof section, wininit.c_str());
     for (DWORD at = 0; report && at < n && section[at] != '\0';) {
         std::string line(&section[at]);
-        Log("{\"event\": \"wininit\", \"line\": " + Json(line) + "}");
+        // The file the line names, by its long path (the short is Wine's making).
+        char named[MAX_PATH];
+        DWORD n = GetLongPathNameA(line.substr(line.find('=') + 1).c_str(), named, sizeof named);
+        std::string longPath(named, n < sizeof named ? n : 0);
+        Log("{\"event\": \"wininit\", \"line\": " + Json(line) + ", \"long\": " + Json(longPath) +
+            "}");
         at += static_cast<DWORD>(line.size()) + 1;
     }
     if (clear)

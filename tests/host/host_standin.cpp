@@ -1,5 +1,19 @@
 #include "host_standin.h"
 
+#include "lead_byte_table.h"
+
+static unsigned g_codePage = 1252;
+
+void SetHostCodePage(unsigned codePage)
+{
+    g_codePage = codePage;
+}
+
+BOOL IsDBCSLeadByte(BYTE c)
+{
+    return IsLeadByteIn(g_codePage, c);
+}
+
 // Upper-casing of Windows code page 1252, as CharUpperBuffA does it for
 // that code page (checked against the real one under Wine, byte by byte).
 static unsigned char UpperCp1252(unsigned char c)
@@ -18,6 +32,8 @@ static unsigned char UpperCp1252(unsigned char c)
     return c;
 }
 
+// Code page 1252's upper-casing whatever code page is played: it changes
+// no byte that a double-byte code page's characters are tested with here.
 DWORD CharUpperBuffA(LPSTR text, DWORD length)
 {
     for (DWORD i = 0; i < length; ++i)

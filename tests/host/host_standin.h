@@ -1,6 +1,7 @@
 // Declarations the portable code needs when built for the build machine.
-// CharUpperBuffA follows Windows code page 1252 (host_standin.cpp); the
-// runtime calls map onto POSIX ones with the same results for binary data.
+// CharUpperBuffA follows Windows code page 1252, IsDBCSLeadByte the code
+// page a test plays (host_standin.cpp); the runtime calls map onto POSIX
+// ones with the same results for binary data.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +10,16 @@
 #include <unistd.h>
 
 typedef uint32_t DWORD;
+typedef int BOOL;
+typedef unsigned char BYTE;
 typedef char CHAR;
 typedef CHAR* LPSTR;
 
 DWORD CharUpperBuffA(LPSTR text, DWORD length);
+BOOL IsDBCSLeadByte(BYTE c);
+
+// The ANSI code page IsDBCSLeadByte plays: 932, 936, 949, 950 or 1252.
+void SetHostCodePage(unsigned codePage);
 
 struct OSVERSIONINFOA {
     DWORD dwOSVersionInfoSize;
