@@ -26,27 +26,26 @@ import org.eclipse.jetty.xml.XmlConfiguration;
 
 public class SigninFront {
     public static void main(String[] args) throws Exception {
-        // The configuration names the classes below, which live in this
-        // file's own class loader.
-        Thread.currentThread().setContextClassLoader(SigninFront.class.getClassLoader());
-        boolean started = false;
-        try {
-            XmlConfiguration.main(args);
-            started = true;
-        } catch (Exception e) {
-            System.err.println("signin-front: Jetty did not start: " + e);
-        } finally {
-            // Started or not, Jetty has read the keystore, its password and
-            // the JVM's settings: none of them stays on disk.
+        // Started or not, stopped or not, Jetty has read the keystore, its
+        // password and the JVM's settings by then: none of them stays on disk.
+        Runnable forget = () -> {
             File scratch = new File(System.getProperty("signin.front.scratch"));
-            for (File file : scratch.listFiles()) {
+            for (File file : scratch.listFiles() == null ? new File[0] : scratch.listFiles()) {
                 file.delete();
             }
             scratch.delete();
-        }
-        if (!started) {
+        };
+        Runtime.getRuntime().addShutdownHook(new Thread(forget));
+        // The configuration names the classes below, which live in this
+        // file's own class loader.
+        Thread.currentThread().setContextClassLoader(SigninFront.class.getClassLoader());
+        try {
+            XmlConfiguration.main(args);
+        } catch (Exception e) {
+            System.err.println("signin-front: Jetty did not start: " + e);
             System.exit(1);
         }
+        forget.run();
     }
 
     /** The PC's address and the scheme as this front saw them, never as the client claims. */

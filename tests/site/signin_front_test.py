@@ -5,9 +5,11 @@ and a browser of today get through, the service learns each PC's own
 address, a renegotiation is refused, and the front outlives clients that
 never speak or trickle."""
 import contextlib
+import glob
 import http.server
 import os
 import resource
+import shutil
 import socket
 import ssl
 import subprocess
@@ -45,6 +47,7 @@ class SigninFront(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         folder = tempfile.mkdtemp(prefix="signin-front-")
+        cls.addClassCleanup(shutil.rmtree, folder)
         crt, key = make_certificates(folder)
         service = http.server.ThreadingHTTPServer(("127.0.0.1", 0), SigninService)
         threading.Thread(target=service.serve_forever, daemon=True).start()
@@ -54,10 +57,15 @@ class SigninFront(unittest.TestCase):
             cls.front = subprocess.Popen(
                 [os.path.join(SCRIPTS, "signin-front"), "--listen", f"127.0.0.1:{cls.port}",
                  "--backend", f"127.0.0.1:{service.server_port}", "--cert", crt, "--key", key],
-                stdout=log, stderr=subprocess.STDOUT,
+                stdout=log, stderr=subprocess.STDOUT, env={**os.environ, "TMPDIR": folder},
                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (1024, 1024)))
         cls.addClassCleanup(lambda: (cls.front.kill(), cls.front.wait()))
         wait_for_port(cls.port, cls.front, "the sign-in front", seconds=60)
+        # Its keystore and the keystore's password: read, then deleted.
+        deadline = time.monotonic() + 10
+        while glob.glob(os.path.join(folder, "signin-front.*")) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        cls.scratch_left = glob.glob(os.path.join(folder, "signin-front.*"))
         # A browser of today at TLS 1.2 that still reads the site's SHA-1 chain.
         cls.tls = ssl.create_default_context(cafile=os.path.join(folder, "ca.crt"))
         cls.tls.set_ciphers("DEFAULT:@SECLEVEL=0")
@@ -97,6 +105,7 @@ class SigninFront(unittest.TestCase):
         self.assertIn(b"Tarrowin Keyloom", answer)
         # Only what the front saw, never what the client claims.
         self.assertEqual([(["127.0.0.2"], ["for=127.0.0.2;proto=https"])], SigninService.forwarded)
+        self.assertEqual([], self.scratch_left)
         self.assertTrue(self.logged(" 127.0.0.2 TLSv1.2 TLS_ECDHE_RSA_WITH_AES_128_GCM_SHA256 "
                                     "1 request, "))
         # Plain HTTP on the TLS port: refused, and logged with Java's reason.
