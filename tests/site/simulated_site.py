@@ -577,6 +577,28 @@ def other_scheme_listener(site, listener):
         connection.close()
 
 
+def wait_for_leftovers(ports, seconds=70):
+    """The site's ports lie where the kernel picks clients' ports from, so a
+    connection a client closed in the last minute (TIME_WAIT) may still hold
+    one, though no server does: such a port is waited for. A port a server
+    listens on is left to the binds, which then fail at once."""
+    deadline = time.monotonic() + seconds
+    for port in ports:
+        while time.monotonic() < deadline:
+            with socket.socket() as s:
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                try:
+                    s.bind(("127.0.0.1", port))
+                    break
+                except OSError:
+                    pass
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.5)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--state", required=True, help="folder for certificates and the request log")
@@ -606,6 +628,7 @@ def main():
     # not let them talk to that other server.
     ports = (args.http_port, args.https_port, args.untrusted_port, args.ftp_port,
              args.signin_plain_port, *range(args.front_port, args.front_port + 4))
+    wait_for_leftovers(ports)
     try:
         http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
         https = SecureServer(("127.0.0.1", args.https_port), handler_for(site, "signin"), site,
