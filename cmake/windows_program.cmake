@@ -120,6 +120,10 @@ if(PATCHER_TESTS)
   add_subdirectory(tests/check)
   add_test(NAME simulated_site COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/site/test_simulated_site.py)
   set_tests_properties(simulated_site PROPERTIES LABELS "site" TIMEOUT 120)
+  # signin-front before a sign-in service, with 1,500 silent clients and a
+  # trickling one: about a minute, alone.
+  add_test(NAME signin_front COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/site/signin_front_test.py)
+  set_tests_properties(signin_front PROPERTIES LABELS "site;slow" TIMEOUT 300 RUN_SERIAL ON)
   add_test(NAME release_package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/release_test.sh)
   set_tests_properties(release_package PROPERTIES LABELS "build" TIMEOUT 600 RUN_SERIAL ON)
   add_test(NAME reproducible_build COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-reproducible.sh)

@@ -83,7 +83,7 @@ if [ "${1:-}" = --check ]; then
   zip=$(scripts/release.sh --server 127.0.0.1:48080 --signin localhost:48443 --phone 555-0100 \
     --help-url http://127.0.0.1:48080/help --packages "$demo/packages" --out "$demo/dist" 2>/dev/null)
   # The patch server behind the sign-in pages, serving the folder's file;
-  # the sign-in service behind the Java front that takes every old PC's hello.
+  # the sign-in service behind the sign-in front, which takes every old PC's hello.
   python3 - "$here/$demo/served/standin.exe" <<'PY'
 import sys, urllib.parse, urllib.request
 query = urllib.parse.urlencode({"name": "signin", "package": sys.argv[1], "tls": "jsse"})

@@ -9,8 +9,10 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 qemu-user-static xvfb x11-utils imagemagick osslsigncode
   nginx squid gnutls-bin lighttpd lighttpd-mod-gnutls
-  # the old PCs' recorded hellos (testssl.sh's client data) and a JSSE front for the tests
+  # the old PCs' recorded hellos (testssl.sh's client data); Java for the sign-in front
   testssl.sh openjdk-17-jre-headless openjdk-17-jdk-headless
+  # the sign-in front: Jetty 9 with its proxy module (jetty9-proxy.jar)
+  libjetty9-java libjetty9-extra-java
   # the Unix locales that a prefix playing a Japanese or Chinese Windows needs
   locales
 )

@@ -44,5 +44,23 @@ case "$1" in
       kill -9 "$pid" 2>/dev/null || true
       while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
       rm -f "$state/site.pid"
+    fi
+    # Its fronts, whatever ended them, may still listen a moment: no port
+    # the site took has a server on it before this returns.
+    if [ -f "$state/site.ports" ]; then
+      python3 - $(cat "$state/site.ports") <<'PY' || exit 1
+import socket, sys, time
+deadline = time.monotonic() + 30
+for port in map(int, sys.argv[1:]):
+    while True:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        except OSError:
+            break
+        if time.monotonic() > deadline:
+            sys.exit(f"site.sh: port {port} of the stopped site still has a server after 30 s")
+        time.sleep(0.1)
+PY
+      rm -f "$state/site.ports"
     fi ;;
 esac

@@ -206,14 +206,20 @@ class Handshakes(unittest.TestCase):
             cls.ports[name] = cls.serve(name, ["gnutls-serv", "--echo", "--priority", priority,
                                                "--x509certfile", chain, "--x509keyfile", key,
                                                "--port"])
+        port = cls.ports["jsse-tls1"] = free_port()
+        front = subprocess.Popen([os.path.join(HERE, "..", "..", "scripts", "signin-front"),
+                                  "--listen", f"127.0.0.1:{port}", "--backend",
+                                  f"127.0.0.1:{free_port()}", "--cert", made["sha1"][0], "--key",
+                                  made["sha1"][1], "--tls1-only"], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        cls.addClassCleanup(stop, front)
+        wait_for_port(port, front, "the sign-in front", seconds=60)
         store = os.path.join(cls.folder, "front.p12")
         openssl("pkcs12", "-export", "-in", made["sha1"][0], "-inkey", made["sha1"][1],
                 "-passout", "pass:front", "-out", store)
-        for name, words in (("jsse-tls1", ["tls1-only"]),
-                            ("jsse-nov2", ["tls1-only", "no-sslv2hello"])):
-            cls.ports[name] = cls.serve("the Java front", [
-                "java", "-Xmx64m", os.path.join(HERE, "..", "..", "scripts", "tls-front.java")],
-                [store, "front", str(free_port()), *words])
+        cls.ports["jsse-nov2"] = cls.serve("the JSSE relay", [
+            "java", "-Xmx64m", os.path.join(HERE, "jsse_relay_fixture.java")],
+            [store, "front", str(free_port()), "tls1-only", "no-sslv2hello"])
         # 3DES and nothing more; a ServerHelloDone with no Certificate; AES.
         for name, suite, rest in (("stops", b"\x00\x0a", b""),
                                   ("skips", b"\x00\x0a", b"\x0e\x00\x00\x00"),

@@ -56,8 +56,8 @@ OpenSSL has no 3DES or RC4 left); "modern", TLS 1.2 and later only; "sni",
 the right certificate only for a hello that names localhost (another name's
 for one that names none); "3des", the GnuTLS front (lighttpd, TLS 1.0 with
 3DES, as Windows XP needs) in front of the sign-in service's plain port;
-"jsse", the Java front (scripts/tls-front.java: SSL 3.0 and TLS 1.0 with
-RC4 and 3DES, which takes every old PC's hello) there.
+"jsse", the sign-in front (scripts/signin-front: Jetty on Java's TLS, SSL 3.0
+and TLS 1.0 with RC4 and 3DES, which takes every old PC's hello) there.
 A port already taken ends the site at once, before it says it is serving.
 """
 import argparse
@@ -273,23 +273,23 @@ proxy.server = ("" => (("host" => "127.0.0.1", "port" => {backend_port})))
                             preexec_fn=lambda: libc.prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
 
 
-def start_jsse_front(state, port, backend_port, prefix=""):
-    """The administrators' Java front (scripts/tls-front.java) in front of the
-    sign-in service's plain port, with the site's certificate; None where
-    Java is missing. Ends with the site, as the GnuTLS front does."""
-    if not shutil.which("java"):
+def start_signin_front(state, port, backend_port, prefix=""):
+    """The administrators' sign-in front (scripts/signin-front: Jetty) in
+    front of the sign-in service's plain port, with the site's certificate
+    and key as PEM; its connection log in signin-front.log. None where Jetty
+    is missing. Ends with the site, as the GnuTLS front does."""
+    if not os.path.exists("/usr/share/java/jetty9-proxy.jar"):
         return None
-    store = os.path.join(state, prefix + "front.p12")
-    subprocess.run(["openssl", "pkcs12", "-export", "-in", os.path.join(state, prefix + "server.crt"),
-                    "-inkey", os.path.join(state, prefix + "server.key"), "-passout", "pass:front",
-                    "-out", store], check=True, capture_output=True)
+    name = lambda base: os.path.join(state, prefix + base)
     front = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
-                         "tls-front.java")
+                         "signin-front")
     libc = ctypes.CDLL(None)
-    return subprocess.Popen(["java", "-Xmx64m", front, str(port), store, "front",
-                             str(backend_port)], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL,
-                            preexec_fn=lambda: libc.prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
+    with open(name("signin-front.log"), "wb") as log:
+        return subprocess.Popen([front, "--listen", f"127.0.0.1:{port}", "--backend",
+                                 f"127.0.0.1:{backend_port}", "--cert", name("server.crt"),
+                                 "--key", name("server.key")], stdout=log,
+                                stderr=subprocess.STDOUT,
+                                preexec_fn=lambda: libc.prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
 
 
 class SecureServer(ThreadingHTTPServer):
@@ -577,6 +577,28 @@ def other_scheme_listener(site, listener):
         connection.close()
 
 
+def wait_for_leftovers(ports, seconds=70):
+    """The site's ports lie where the kernel picks clients' ports from, so a
+    connection a client closed in the last minute (TIME_WAIT) may still hold
+    one, though no server does: such a port is waited for. A port a server
+    listens on is left to the binds, which then fail at once."""
+    deadline = time.monotonic() + seconds
+    for port in ports:
+        while time.monotonic() < deadline:
+            with socket.socket() as s:
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                try:
+                    s.bind(("127.0.0.1", port))
+                    break
+                except OSError:
+                    pass
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.5)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--state", required=True, help="folder for certificates and the request log")
@@ -591,8 +613,10 @@ def main():
     parser.add_argument("--front-port", type=int, default=48446,
                         help="the GnuTLS front (lighttpd) of the scenarios with tls=3des; "
                              "the port after it, the untrusted listener's; the two next, the "
-                             "Java fronts of tls=jsse")
+                             "sign-in fronts (Jetty) of tls=jsse")
     args = parser.parse_args()
+    # From the start, a stop takes the fronts along before the site ends.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     os.makedirs(args.state, exist_ok=True)
     make_certificates(args.state)
     make_certificates(args.state, "untrusted-", "Patcher Untrusted Test CA")
@@ -604,6 +628,7 @@ def main():
     # not let them talk to that other server.
     ports = (args.http_port, args.https_port, args.untrusted_port, args.ftp_port,
              args.signin_plain_port, *range(args.front_port, args.front_port + 4))
+    wait_for_leftovers(ports)
     try:
         http = ThreadingHTTPServer(("127.0.0.1", args.http_port), handler_for(site, "patch"))
         https = SecureServer(("127.0.0.1", args.https_port), handler_for(site, "signin"), site,
@@ -622,33 +647,39 @@ def main():
         print(f"simulated site cannot start: a port of 127.0.0.1 {ports} is taken: {e}",
               file=sys.stderr, flush=True)
         return 2
-    front = start_gnutls_front(args.state, args.front_port, args.front_port + 1,
-                               args.signin_plain_port)
-    if front:
-        for port in (args.front_port, args.front_port + 1):
-            wait_for_port(port, front, "the GnuTLS front (lighttpd)", seconds=30)
-    jsse = [start_jsse_front(args.state, args.front_port + 2, args.signin_plain_port),
-            start_jsse_front(args.state, args.front_port + 3, args.signin_plain_port, "untrusted-")]
-    for port, process in zip((args.front_port + 2, args.front_port + 3), jsse):
-        if process:
-            wait_for_port(port, process, "the Java front", seconds=60)
-    for server in (http, https, untrusted, plain):
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-    threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
-    print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",
-          flush=True)
-    # Stopped (scripts/site.sh stop), the site takes its front with it before
-    # it ends, so that the next site finds the front's ports free.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    # scripts/site.sh stop waits until each of them is free again.
+    with open(os.path.join(args.state, "site.ports"), "w", encoding="ascii") as f:
+        f.write(" ".join(map(str, ports)) + "\n")
+    fronts = []
     try:
+        fronts.append(start_gnutls_front(args.state, args.front_port, args.front_port + 1,
+                                         args.signin_plain_port))
+        fronts += [start_signin_front(args.state, args.front_port + 2, args.signin_plain_port),
+                   start_signin_front(args.state, args.front_port + 3, args.signin_plain_port,
+                                      "untrusted-")]
+        for offset, process in enumerate((fronts[0], fronts[0], fronts[1], fronts[2])):
+            if process:
+                wait_for_port(args.front_port + offset, process, "the sign-in front (Jetty)"
+                              if offset > 1 else "the GnuTLS front (lighttpd)", seconds=60)
+        for server in (http, https, untrusted, plain):
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+        threading.Thread(target=other_scheme_listener, args=(site, ftp), daemon=True).start()
+        print(f"simulated site: http://127.0.0.1:{args.http_port} https://localhost:{args.https_port}",
+              flush=True)
         threading.Event().wait()
     except KeyboardInterrupt:
         pass
     finally:
-        for process in (front, *jsse):
+        for process in fronts:
             if process:
                 process.terminate()
-                process.wait(10)
+        for process in fronts:
+            if process:
+                try:
+                    process.wait(10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
     return 0
 
 

@@ -265,6 +265,19 @@ class TakenPort(unittest.TestCase):
                 self.assertNotIn("simulated site:", out)
                 self.assertIn("is taken", err)
 
+    def test_stop_returns_once_every_port_of_the_site_is_free(self):
+        """A front that outlives the site a moment still holds its port:
+        scripts/site.sh stop waits for it."""
+        state = tempfile.mkdtemp(prefix="site-")
+        front = socket.create_server(("127.0.0.1", 0))
+        with open(os.path.join(state, "site.ports"), "w", encoding="ascii") as f:
+            f.write(f"{free_port()} {front.getsockname()[1]}\n")
+        threading.Timer(1.5, front.close).start()
+        started = time.monotonic()
+        subprocess.run([os.path.join(HERE, "..", "..", "scripts", "site.sh"), "stop"], check=True,
+                       env={**os.environ, "PATCHER_SITE_STATE": state}, timeout=60)
+        self.assertGreaterEqual(time.monotonic() - started, 1.5)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,16 +1,16 @@
-// A TLS front for the old PCs, on Java's own TLS (JSSE): SSL 3.0 and TLS 1.0
-// with RC4 and 3DES, the hellos in SSLv2 format too, with or without
-// renegotiation_info, as Windows 98 to Server 2003 send them. Each
-// connection goes on, decrypted, to the sign-in service's plain port.
+// A test fixture, not for sites (they run scripts/signin-front): a bare
+// relay on Java's own TLS (JSSE) for the handshake tests, SSL 3.0 and TLS 1.0
+// with RC4 and 3DES, the hellos in SSLv2 format too. Each connection goes
+// on, decrypted, to a plain port; nothing bounds its connections or time.
 //
-//   java scripts/tls-front.java PORT KEYSTORE.p12 PASSWORD BACKEND-PORT [tls1-only] [no-sslv2hello]
+//   java tests/check/jsse_relay_fixture.java PORT KEYSTORE.p12 PASSWORD BACKEND-PORT [tls1-only] [no-sslv2hello]
 //
 // It listens on 127.0.0.1 unless PATCHER_FRONT_ADDRESS names another
 // address; the keystore (PKCS#12) holds the certificate chain and its key;
 // "tls1-only" leaves SSL 3.0 out; "no-sslv2hello" refuses hellos in the
 // SSL 2.0 format, as a server does that takes them no more. Debian's Java
 // turns these protocols and suites off (jdk.tls.disabledAlgorithms); this
-// front alone turns them on.
+// relay turns them all on.
 import java.io.FileInputStream;
 import java.io.InputStream;
 import java.io.OutputStream;
