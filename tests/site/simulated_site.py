@@ -289,6 +289,9 @@ def start_signin_front(state, port, backend_port, prefix=""):
                                  f"127.0.0.1:{backend_port}", "--cert", name("server.crt"),
                                  "--key", name("server.key")], stdout=log,
                                 stderr=subprocess.STDOUT,
+                                # Each connection closed after its answer, as
+                                # the other fronts here do (see signin-front).
+                                env=dict(os.environ, SIGNIN_FRONT_KEEP_ALIVE="no"),
                                 preexec_fn=lambda: libc.prctl(1, signal.SIGTERM))  # PR_SET_PDEATHSIG
 
 
